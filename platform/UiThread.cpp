@@ -1,0 +1,106 @@
+#include "platform/UiThread.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+// A call in flight: the worker waits on it until the UI thread has run it or the UI is gone.
+struct PendingCall {
+    std::function<void()> fn;
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+};
+
+// Shared between every worker and the UI thread; guarded by its own mutex.
+struct HandoffState {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool shuttingDown = false;
+    bool hooked = false;
+};
+
+HandoffState& State()
+{
+    static HandoffState state;
+    return state;
+}
+
+void HookShutdown()
+{
+    // Called on the UI thread only; connects once per application object.
+    auto& st = State();
+    std::lock_guard lock(st.mutex);
+    if (st.hooked || !QCoreApplication::instance())
+        return;
+    st.hooked = true;
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [] { ShutdownUi(); });
+}
+
+} // namespace
+
+bool IsUiThread()
+{
+    auto* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+bool SendToUi(const std::function<void()>& fn)
+{
+    auto* app = QCoreApplication::instance();
+    if (!app)
+        return false;
+    if (IsUiThread()) {
+        HookShutdown();
+        fn();
+        return true;
+    }
+    auto& st = State();
+    {
+        std::lock_guard lock(st.mutex);
+        if (st.shuttingDown)
+            return false;
+    }
+    auto call = std::make_shared<PendingCall>();
+    call->fn = fn;
+    QMetaObject::invokeMethod(app, [call] {
+        {
+            std::lock_guard lock(State().mutex);
+            if (State().shuttingDown)
+                return;
+        }
+        call->fn();
+        std::lock_guard lock(call->mutex);
+        call->done = true;
+        call->cv.notify_all();
+    }, Qt::QueuedConnection);
+
+    // Wait until the UI thread ran it, waking now and then to see whether the UI has gone.
+    std::unique_lock lock(call->mutex);
+    while (!call->done) {
+        call->cv.wait_for(lock, std::chrono::milliseconds(50));
+        if (call->done)
+            break;
+        std::lock_guard stLock(st.mutex);
+        if (st.shuttingDown)
+            return false;
+    }
+    return true;
+}
+
+void ShutdownUi()
+{
+    auto& st = State();
+    std::lock_guard lock(st.mutex);
+    st.shuttingDown = true;
+    st.cv.notify_all();
+}
+
+} // namespace platform

@@ -1,0 +1,19 @@
+#pragma once
+#include <functional>
+
+namespace platform {
+
+// True on the thread that owns the windows (the thread that built the QApplication).
+bool IsUiThread();
+
+// The synchronous window message of a worker: runs fn whole on the UI thread and returns
+// once it has run. On the UI thread itself fn runs at once. Returns false, without running
+// fn, when the UI is shutting down: a late result from a worker is dropped, never applied.
+bool SendToUi(const std::function<void()>& fn);
+
+// Called when the event loop is about to end: every worker waiting in SendToUi is released
+// (its call is dropped) and later calls return false at once. Installed automatically on
+// QCoreApplication::aboutToQuit; tests may call it directly.
+void ShutdownUi();
+
+} // namespace platform

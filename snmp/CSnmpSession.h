@@ -1,0 +1,36 @@
+#pragma once
+#include <string>
+#include <vector>
+
+struct variable_list;
+
+// One SNMPv1 manager session to a unit's agent (community-based). All OIDs of one Get travel
+// in one GET request. Texts are 8-bit bytes as the unit sends them.
+//
+// Time-out and retries: callers pass small numbers (2 and 2 per collection cycle, 4 and 4 per
+// scan). They are read as seconds to wait for an answer and as the number of resends, so a
+// unit that never answers costs timeout x (retries + 1) seconds.
+class CSnmpSession {
+public:
+    CSnmpSession();
+    // Does not close the session: the owner calls Close first.
+    virtual ~CSnmpSession();
+    CSnmpSession(const CSnmpSession&) = delete;
+    CSnmpSession& operator=(const CSnmpSession&) = delete;
+
+    // Initialises the SNMP library once: no MIB loading, nothing printed to stderr. Call on the
+    // main thread before any worker starts; Open calls it too, for programs that forgot.
+    static void InitLibrary();
+
+    bool Open(const std::string& agentAddress, const std::string& community, int timeout, int retries,
+              std::string& statusText);
+    bool Get(const std::vector<std::string>& oids, std::vector<std::string>& values, std::string& errorText,
+             int& errorCode);
+    bool Close();
+
+    // The text of one returned binding's value, by its ASN type.
+    static std::string FormatValue(const variable_list& binding);
+
+private:
+    void* m_hSession = nullptr; // net-snmp single-session handle; null when not open
+};
