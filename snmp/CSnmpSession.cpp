@@ -1,0 +1,302 @@
+#include "snmp/CSnmpSession.h"
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <mutex>
+
+namespace {
+
+constexpr int kTimeoutErrorCode = 40;
+constexpr int kNoSuchName = 2;
+constexpr int kNoAccess = 6;
+constexpr long kMaxTimeoutSeconds = 3600;
+
+// net-snmp's session open walks process-wide lists (transports, session list, request-id
+// seeds) without locking in non-reentrant builds such as Debian's.
+std::mutex& LibraryMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+// A numeric OID text: ".1.3.6.1..." is absolute; a text without the leading dot is relative to
+// MIB-2 (1.3.6.1.2.1). No names: MIBs are never loaded, so a name could not be resolved anyway.
+bool ConvertOid(const std::string& text, std::vector<oid>& subids)
+{
+    static constexpr oid kMib2[] = {1, 3, 6, 1, 2, 1};
+    subids.clear();
+    std::string::size_type pos = 0;
+    if (!text.empty() && text[0] == '.')
+        pos = 1;
+    else
+        subids.assign(std::begin(kMib2), std::end(kMib2));
+    if (pos >= text.size())
+        return false;
+    while (true) {
+        std::uint64_t value = 0;
+        const std::string::size_type start = pos;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
+            if (value > std::numeric_limits<std::uint32_t>::max())
+                return false;
+            ++pos;
+        }
+        if (pos == start)
+            return false; // empty sub-identifier or a foreign character
+        subids.push_back(static_cast<oid>(value));
+        if (subids.size() > MAX_OID_LEN)
+            return false;
+        if (pos == text.size())
+            return true;
+        if (text[pos] != '.')
+            return false;
+        ++pos; // a trailing dot leaves an empty sub-identifier and fails above
+    }
+}
+
+// Lets the kernel drop datagrams from any address but the agent's: net-snmp matches replies by
+// request id only, so without this a reply from another host would be taken as the agent's.
+void RestrictToPeer(void* session)
+{
+    netsnmp_transport* transport = snmp_sess_transport(session);
+    if (!transport || transport->sock < 0 || !transport->data
+        || transport->data_length < static_cast<int>(sizeof(netsnmp_indexed_addr_pair)))
+        return;
+    const auto* pair = static_cast<const netsnmp_indexed_addr_pair*>(transport->data);
+    const sockaddr* remote = &pair->remote_addr.sa;
+    socklen_t length = 0;
+    if (remote->sa_family == AF_INET)
+        length = sizeof(sockaddr_in);
+    else if (remote->sa_family == AF_INET6)
+        length = sizeof(sockaddr_in6);
+    if (length != 0)
+        ::connect(transport->sock, remote, length);
+}
+
+void AppendFormat(std::string& out, const char* format, auto... args)
+{
+    char buffer[32];
+    const int n = std::snprintf(buffer, sizeof buffer, format, args...);
+    if (n > 0)
+        out.append(buffer, static_cast<std::size_t>(n) < sizeof buffer ? n : sizeof buffer - 1);
+}
+
+} // namespace
+
+CSnmpSession::CSnmpSession() = default;
+
+CSnmpSession::~CSnmpSession() = default;
+
+void CSnmpSession::InitLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // A log handler that discards everything: without any enabled handler net-snmp falls
+        // back to stderr.
+        netsnmp_register_loghandler(NETSNMP_LOGHANDLER_NONE, LOG_DEBUG);
+        // No snmp.conf, no persistent state files, no MIB directories (so no MIB is parsed,
+        // whatever MIBS says), no SIGALRM.
+        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
+        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
+        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
+        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
+        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_ALARM_DONT_USE_SIG, 1);
+        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_LOAD_HOST_FILES, 1);
+        netsnmp_ds_set_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIBDIRS, "");
+        std::lock_guard lock(LibraryMutex());
+        init_snmp("veltrane");
+    });
+}
+
+bool CSnmpSession::Open(const std::string& agentAddress, const std::string& community, int timeout, int retries,
+                        std::string& statusText)
+{
+    InitLibrary();
+
+    netsnmp_session settings;
+    std::string peer = agentAddress;
+    std::string communityBytes = community;
+    {
+        std::lock_guard lock(LibraryMutex());
+        snmp_sess_init(&settings);
+        settings.version = SNMP_VERSION_1;
+        settings.peername = peer.data();
+        settings.community = reinterpret_cast<u_char*>(communityBytes.data());
+        settings.community_len = communityBytes.size();
+        // Seconds, at least one: callers pass 2 or 4, which as milliseconds would time out
+        // against any real unit.
+        const long seconds = timeout < 1 ? 1 : (timeout > kMaxTimeoutSeconds ? kMaxTimeoutSeconds : timeout);
+        settings.timeout = seconds * 1000000L;
+        settings.retries = retries < 0 ? 0 : retries;
+        m_hSession = snmp_sess_open(&settings);
+        if (m_hSession)
+            RestrictToPeer(m_hSession);
+    }
+    statusText = m_hSession ? "Session opened successfully" : "Session could not be opened successfully";
+    return m_hSession != nullptr;
+}
+
+bool CSnmpSession::Get(const std::vector<std::string>& oids, std::vector<std::string>& values, std::string& errorText,
+                       int& errorCode)
+{
+    errorText.clear();
+    errorCode = 0;
+    values.clear();
+
+    if (!m_hSession) {
+        errorText = "Error: Session not open";
+        return false;
+    }
+    if (oids.empty()) {
+        errorText = "Error: Empty OID list";
+        return false;
+    }
+
+    // Convert every OID before anything is sent: one bad entry fails the whole read.
+    std::vector<std::vector<oid>> names(oids.size());
+    for (std::size_t i = 0; i < oids.size(); ++i) {
+        if (!ConvertOid(oids[i], names[i])) {
+            errorText = "Error: Invalid OID : " + oids[i];
+            return false;
+        }
+    }
+
+    netsnmp_pdu* request = snmp_pdu_create(SNMP_MSG_GET);
+    if (!request) {
+        errorText = "Error: Error allocating OID";
+        return false;
+    }
+    for (const auto& name : names) {
+        if (!snmp_add_null_var(request, name.data(), name.size())) {
+            snmp_free_pdu(request);
+            errorText = "Error: Error allocating OID";
+            return false;
+        }
+    }
+
+    netsnmp_pdu* response = nullptr;
+    // Takes ownership of the request in every case.
+    const int status = snmp_sess_synch_response(m_hSession, request, &response);
+    if (status == STAT_TIMEOUT) {
+        errorCode = kTimeoutErrorCode;
+        errorText = "The request timed-out.";
+        if (response)
+            snmp_free_pdu(response);
+        return false;
+    }
+    if (status != STAT_SUCCESS || !response) {
+        // net-snmp's own (negative) error number, which never collides with 40 or an
+        // error-status from a unit.
+        int systemErrno = 0;
+        int snmpErrno = 0;
+        char* text = nullptr;
+        snmp_sess_error(m_hSession, &systemErrno, &snmpErrno, &text);
+        std::free(text);
+        errorCode = snmpErrno < 0 ? snmpErrno : SNMPERR_GENERR;
+        errorText = "Error in SnmpMgrRequest";
+        if (response)
+            snmp_free_pdu(response);
+        return false;
+    }
+
+    if (response->errstat > 0) {
+        errorCode = static_cast<int>(response->errstat);
+        if (response->errstat == kNoSuchName) {
+            char buffer[96];
+            std::snprintf(buffer, sizeof buffer, "The requested operation identified an unknown variable in OID : %d.",
+                          static_cast<int>(response->errindex));
+            errorText = buffer;
+        } else if (response->errstat == kNoAccess) {
+            errorText = "wrong password!";
+        } else {
+            errorText = "Error in SnmpMgrRequest : OID";
+        }
+        snmp_free_pdu(response);
+        return false;
+    }
+
+    for (const netsnmp_variable_list* var = response->variables; var; var = var->next_variable)
+        values.push_back(FormatValue(*var));
+    snmp_free_pdu(response);
+    return true;
+}
+
+bool CSnmpSession::Close()
+{
+    if (!m_hSession)
+        return false;
+    int closed = 0;
+    {
+        std::lock_guard lock(LibraryMutex());
+        closed = snmp_sess_close(m_hSession);
+    }
+    m_hSession = nullptr;
+    return closed != 0;
+}
+
+std::string CSnmpSession::FormatValue(const variable_list& binding)
+{
+    std::string text;
+    const std::size_t length = binding.val_len;
+    switch (binding.type) {
+    case ASN_INTEGER:
+        AppendFormat(text, "%d", static_cast<std::int32_t>(*binding.val.integer));
+        break;
+    case ASN_TIMETICKS:
+        // Signed on purpose: values of 2^31 and above show as negative numbers.
+        AppendFormat(text, "%d", static_cast<std::int32_t>(static_cast<std::uint32_t>(*binding.val.integer)));
+        break;
+    case ASN_COUNTER:
+    case ASN_GAUGE:
+        AppendFormat(text, "%u", static_cast<std::uint32_t>(*binding.val.integer));
+        break;
+    case ASN_IPADDRESS:
+        // A short address is malformed; inventing the missing bytes would put a wrong address
+        // into the data file.
+        if (length >= 4)
+            AppendFormat(text, "%d.%d.%d.%d", binding.val.string[0], binding.val.string[1], binding.val.string[2],
+                         binding.val.string[3]);
+        break;
+    case ASN_OBJECT_ID:
+        for (std::size_t i = 0; i < length / sizeof(oid); ++i)
+            AppendFormat(text, ".%u", static_cast<std::uint32_t>(binding.val.objid[i]));
+        break;
+    case ASN_OPAQUE:
+        for (std::size_t i = 0; i < length; ++i)
+            AppendFormat(text, "%02X ", binding.val.string[i]);
+        break;
+    case ASN_OCTET_STR:
+        // Only the first byte decides between text and hex.
+        if (length == 0)
+            break;
+        if (binding.val.string[0] >= 0x10) {
+            const auto* bytes = reinterpret_cast<const char*>(binding.val.string);
+            text.assign(bytes, strnlen(bytes, length));
+        } else {
+            for (std::size_t i = 0; i < length; ++i)
+                AppendFormat(text, "%02x", binding.val.string[i]);
+        }
+        break;
+    case ASN_COUNTER64:
+        if (binding.val.counter64) {
+            const std::uint64_t value =
+                (static_cast<std::uint64_t>(binding.val.counter64->high & 0xFFFFFFFFu) << 32)
+                | (binding.val.counter64->low & 0xFFFFFFFFu);
+            AppendFormat(text, "%" PRIu64, value);
+        }
+        break;
+    default:
+        // NULL, noSuchObject, noSuchInstance, endOfMibView and any other type: no value.
+        break;
+    }
+    return text;
+}
