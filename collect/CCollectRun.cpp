@@ -1,0 +1,105 @@
+#include "collect/CCollectRun.h"
+
+#include "collect/CCollector.h"
+#include "collect/ICollectorView.h"
+#include "platform/UiThread.h"
+#include "snmp/CSnmpSession.h"
+
+CCollectRun::CCollectRun(std::shared_ptr<CViewLink> view, QString path, std::string agent, std::string community,
+                         std::vector<std::string> oidList)
+    : m_pView(std::move(view)),
+      m_strPath(std::move(path)),
+      m_strAgent(std::move(agent)),
+      m_strCommunity(std::move(community)),
+      m_oidList(std::move(oidList))
+{
+}
+
+CDataFile::Result CCollectRun::Open(CDataFile::Mode mode)
+{
+    std::lock_guard lock(m_mutex);
+    return m_file.Open(m_strPath, mode);
+}
+
+void CCollectRun::Stop()
+{
+    std::lock_guard lock(m_mutex);
+    m_bStopped = true;
+    m_file.Close();
+}
+
+bool CCollectRun::IsStopped() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_bStopped;
+}
+
+void CCollectRun::CallView(const std::function<void(ICollectorView&, bool)>& fn)
+{
+    if (m_pView->bClosed)
+        return;
+    // By value: a call dropped at shutdown still sits in the event queue after this frame is gone.
+    platform::SendToUi([self = shared_from_this(), fn] {
+        if (ICollectorView* view = self->m_pView->pView)
+            fn(*view, self->IsStopped());
+    });
+}
+
+void CCollectRun::RunCycle()
+{
+    // The time of the line is the time the cycle starts, before any network traffic.
+    std::string line = CCollector::FormatTimeStamp();
+    CSnmpSession session;
+    std::string error;
+    if (!session.Open(m_strAgent, m_strCommunity, kTimeout, kRetries, error)) {
+        const QString text = QString::fromStdString(error);
+        CallView([text](ICollectorView& view, bool) { view.AddStatusLine(text, false); });
+        session.Close();
+        return;
+    }
+
+    std::vector<std::string> values;
+    int errorCode = 0;
+    if (!session.Get(m_oidList, values, error, errorCode)) {
+        // After Stop a failed read leaves no trace.
+        const QString message = QString::asprintf("Error No %d : %s", errorCode, error.c_str());
+        CallView([message](ICollectorView& view, bool stopped) {
+            if (stopped)
+                return;
+            view.SetStatusLamp(3);
+            view.AddStatusLine(message, false);
+        });
+        session.Close();
+        return;
+    }
+    session.Close();
+
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            line += ",  ";
+        line += values[i];
+    }
+    const QString shown = QString::fromStdString(line);
+    line += "\r\n";
+
+    // The file is written before the line is shown, so a line the user has seen is on disk.
+    bool written = false;
+    CDataFile::Result result;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bStopped) {
+            result = m_file.WriteLine(line);
+            written = true;
+        }
+    }
+    const QString writeError = result.ok() ? QString() : result.Text(m_strPath);
+    CallView([shown, written, writeError](ICollectorView& view, bool stopped) {
+        view.AddStatusLine(shown, false); // also after Stop: the read did answer
+        if (!written)
+            return;
+        if (!writeError.isEmpty())
+            view.AddStatusLine(writeError, false);
+        if (!stopped)
+            view.SetStatusLamp(writeError.isEmpty() ? 2 : 3);
+    });
+}

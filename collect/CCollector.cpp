@@ -1,0 +1,244 @@
+#include "collect/CCollector.h"
+
+#include "collect/CCollectRun.h"
+#include "collect/CFileNameDialog.h"
+#include "collect/ICollectorView.h"
+#include "platform/MessageBox.h"
+
+#include <QDialog>
+
+#include <algorithm>
+#include <ctime>
+#include <system_error>
+
+CCollector* g_pCollector = nullptr;
+
+CCollector::CCollector(ICollectorView* pDialog) : m_pDialog(pDialog), m_pViewLink(std::make_shared<CViewLink>())
+{
+    m_pViewLink->pView = pDialog;
+    m_timer.setTimerType(Qt::PreciseTimer); // lines a whole number of periods apart
+    QObject::connect(&m_timer, &QTimer::timeout, &CCollector::OnCollectTimer);
+    g_pCollector = this;
+}
+
+CCollector::~CCollector()
+{
+    m_timer.stop();
+    // From here on no worker reaches the window, and none writes: its run is stopped.
+    m_pViewLink->bClosed = true;
+    m_pViewLink->pView = nullptr;
+    if (m_pRun)
+        m_pRun->Stop();
+    // A cycle that waits for a silent unit may take several seconds more. It holds nothing but
+    // its own run, which is stopped, so it is cut loose rather than keeping the program open.
+    ReapWorkers(kCloseWait);
+    for (CWorker& worker : m_workers)
+        worker.thread.detach();
+    if (g_pCollector == this)
+        g_pCollector = nullptr;
+}
+
+void CCollector::SetOidList(const QStringList& oidList)
+{
+    m_oidList.clear();
+    for (const QString& oid : oidList)
+        m_oidList.push_back(oid.toStdString());
+}
+
+void CCollector::SetOidList(const std::vector<std::string>& oidList)
+{
+    m_oidList = oidList;
+}
+
+void CCollector::SetAgent(const QString& agent)
+{
+    m_strAgent = agent;
+}
+
+void CCollector::SetCommunity(const QString& community)
+{
+    m_strCommunity = community;
+}
+
+void CCollector::SetPeriod(std::int32_t period)
+{
+    m_nPeriod = period;
+}
+
+void CCollector::SetFolder(const QString& folder)
+{
+    m_strFolder = folder;
+}
+
+void CCollector::StartRun()
+{
+    if (IsRunActive())
+        return; // Start is disabled during a run
+    QString name = QStringLiteral("data") + m_strAgent + QStringLiteral(".txt");
+    QString path;
+    CDataFile::Mode mode;
+    for (;;) {
+        // The separator always goes in; a doubled one does no harm.
+        path = m_strFolder + QLatin1Char('/') + name;
+        const CDataFile::Result exists = CDataFile::TestExists(path);
+        if (exists.cause == platform::FileCause::FileNotFound) {
+            mode = CDataFile::Mode::NewFile;
+            break;
+        }
+        if (!exists.ok()) {
+            m_strError = exists.Text(path);
+            platform::MessageBox(m_strError);
+            return;
+        }
+        CFileNameDialog dialog(name);
+        if (m_pDialog->RunFileNameDialog(dialog) != QDialog::Accepted)
+            return;
+        if (dialog.m_nChoice == CFileNameDialog::kSaveContinuously) {
+            mode = CDataFile::Mode::SaveContinuously;
+            break;
+        }
+        if (dialog.m_nChoice == CFileNameDialog::kOverwrite) {
+            mode = CDataFile::Mode::Overwrite;
+            break;
+        }
+        name = dialog.m_strFileName; // Rename: the new name is tested in its turn
+    }
+
+    auto run = std::make_shared<CCollectRun>(m_pViewLink, path, m_strAgent.toStdString(),
+                                             m_strCommunity.toStdString(), m_oidList);
+    if (const CDataFile::Result opened = run->Open(mode); !opened.ok()) {
+        m_strError = opened.Text(path);
+        platform::MessageBox(m_strError);
+        return;
+    }
+
+    m_pDialog->SetStatusLamp(2);
+    m_pDialog->ClearStatusList();
+    m_strMessage = QString::asprintf("Saving data in file name : %s.", name.toUtf8().constData());
+    m_pDialog->SetStatusText(m_strMessage);
+    SetRunControls(true);
+    m_pRun = run; // a fresh run: m_bCycleBusy and m_bStopped are clear
+    ReapWorkers(std::chrono::milliseconds(0));
+    m_timer.start(CollectInterval(m_nPeriod));
+    RunCycle(); // the first line is taken at the moment of Start
+}
+
+void CCollector::StopRun()
+{
+    m_timer.stop();
+    if (m_pRun) {
+        m_pRun->Stop();
+        m_pRun.reset();
+    }
+    m_pDialog->SetStatusLamp(1);
+    m_pDialog->SetStatusText(QStringLiteral("Ready..."));
+    SetRunControls(false);
+    ReapWorkers(std::chrono::milliseconds(0));
+}
+
+void CCollector::SetRunControls(bool collecting)
+{
+    using Button = ICollectorView::RunButton;
+    m_pDialog->EnableSettingInputs(!collecting);
+    m_pDialog->EnableRunButton(Button::Start, !collecting);
+    m_pDialog->EnableRunButton(Button::Stop, collecting);
+    m_pDialog->EnableRunButton(Button::GetOid, !collecting);
+    m_pDialog->FocusRunButton(collecting ? Button::Stop : Button::Start);
+}
+
+void CCollector::RunCycle()
+{
+    if (const std::shared_ptr<CCollectRun> run = m_pRun)
+        run->RunCycle();
+}
+
+std::string CCollector::FormatTimeStamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&now, &local);
+    char text[64];
+    const size_t n = std::strftime(text, sizeof text, "%Y/%m/%d,  %H:%M:%S,  ", &local);
+    return std::string(text, n);
+}
+
+void CCollector::OnCollectTimer()
+{
+    CCollector* collector = g_pCollector;
+    if (!collector || !collector->m_pRun)
+        return;
+    const std::shared_ptr<CCollectRun> run = collector->m_pRun;
+    if (run->m_bCycleBusy)
+        return; // dropped, not queued: a slow unit never causes a backlog
+    run->m_bCycleBusy = true;
+    collector->ReapWorkers(std::chrono::milliseconds(0));
+    auto pDone = std::make_shared<std::atomic<bool>>(false);
+    try {
+        collector->m_workers.push_back({std::thread(&CCollector::CollectThreadProc, run, pDone), pDone});
+    } catch (const std::system_error&) {
+        run->m_bCycleBusy = false; // no thread to be had now; the next tick tries again
+    }
+}
+
+int CCollector::CollectThreadProc(std::shared_ptr<CCollectRun> run, std::shared_ptr<std::atomic<bool>> pDone)
+{
+    run->RunCycle();
+    run->m_bCycleBusy = false;
+    *pDone = true;
+    return 1;
+}
+
+std::chrono::milliseconds CCollector::CollectInterval(std::int32_t period)
+{
+    return std::chrono::milliseconds(std::int64_t {std::clamp(period, kMinPeriod, kMaxPeriod)} * 1000);
+}
+
+std::int32_t CCollector::PeriodFromText(const QString& text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+        negative = text[i++] == QLatin1Char('-');
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i) {
+        value = value * 10 + (text[i].unicode() - '0');
+        if (value > std::int64_t {INT32_MAX} + 1)
+            value = std::int64_t {INT32_MAX} + 1; // saturated; stays this size
+    }
+    if (negative)
+        return static_cast<std::int32_t>(std::max(-value, std::int64_t {INT32_MIN}));
+    return static_cast<std::int32_t>(std::min(value, std::int64_t {INT32_MAX}));
+}
+
+bool CCollector::IsRunActive() const
+{
+    return m_pRun && !m_pRun->IsStopped();
+}
+
+bool CCollector::IsCycleBusy() const
+{
+    return m_pRun && m_pRun->m_bCycleBusy;
+}
+
+QString CCollector::DataFilePath() const
+{
+    return m_pRun ? m_pRun->Path() : QString();
+}
+
+void CCollector::ReapWorkers(std::chrono::milliseconds wait)
+{
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        std::erase_if(m_workers, [](CWorker& worker) {
+            if (!*worker.pDone)
+                return false;
+            worker.thread.join();
+            return true;
+        });
+        if (m_workers.empty() || std::chrono::steady_clock::now() >= deadline)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}

@@ -1,0 +1,108 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+class CCollectRun;
+class ICollectorView;
+struct CViewLink;
+
+// The periodic collection: the settings of the next run, the run in progress, timer 11 and the
+// worker threads of its ticks. Everything but the workers runs on the UI thread. One collector
+// per process; the main window creates it on the first Start and keeps it to the end.
+//
+// The state a worker needs (the run's settings, its data file, m_bStopped, m_bCycleBusy) lives
+// in the run (CCollectRun), which the worker shares: Set... calls and a new Start change only
+// the collector's own fields, never those of a run a worker is still busy with.
+class CCollector {
+public:
+    // The identifier the main window's collection timer has always had.
+    static constexpr int kCollectTimerId = 11;
+    // Period bounds in seconds. Below one second the time stamps (whole seconds) could no
+    // longer tell lines apart, and a period of 0 would ask for a busy loop; above 2,147,483 s
+    // (about 24.8 days) the interval in milliseconds no longer fits the timer's 32 bits.
+    static constexpr std::int32_t kMinPeriod = 1;
+    static constexpr std::int32_t kMaxPeriod = 2147483;
+    // How long closing waits for a running cycle before cutting its worker loose.
+    static constexpr std::chrono::milliseconds kCloseWait {1000};
+
+    // Binds the collector to the main window and makes it g_pCollector.
+    explicit CCollector(ICollectorView* pDialog);
+    // Ends an active run without Stop (the file is closed; a late cycle writes nothing) and
+    // waits a little for running workers.
+    ~CCollector();
+    CCollector(const CCollector&) = delete;
+    CCollector& operator=(const CCollector&) = delete;
+
+    void SetOidList(const QStringList& oidList);
+    void SetOidList(const std::vector<std::string>& oidList);
+    void SetAgent(const QString& agent);
+    void SetCommunity(const QString& community);
+    void SetPeriod(std::int32_t period);
+    void SetFolder(const QString& folder);
+
+    // Chooses and opens the data file (asking through the File Name dialog when it exists),
+    // switches the window to collecting, starts timer 11 and takes the first line at once.
+    // Ends early, with no run, on Cancel or a file error (shown in a message box).
+    void StartRun();
+    // Kills the timer, closes the file and switches the window back. Does not wait for a
+    // running cycle: it finds the run stopped and writes nothing.
+    void StopRun();
+
+    // One cycle of the active run on the calling thread (nothing without a run).
+    void RunCycle();
+
+    // The local time now as "%Y/%m/%d,  %H:%M:%S,  ".
+    static std::string FormatTimeStamp();
+    // Timer 11's callback, on the UI thread; reaches the collector through g_pCollector.
+    static void OnCollectTimer();
+    // A tick's worker: one cycle of run, then m_bCycleBusy cleared. Returns 1.
+    static int CollectThreadProc(std::shared_ptr<CCollectRun> run, std::shared_ptr<std::atomic<bool>> pDone);
+
+    // The timer interval for a period in seconds, bounded to [kMinPeriod, kMaxPeriod].
+    static std::chrono::milliseconds CollectInterval(std::int32_t period);
+    // The period text as a decimal integer (leading digits, like atoi), saturated to 32 bits
+    // rather than wrapped.
+    static std::int32_t PeriodFromText(const QString& text);
+
+    bool IsRunActive() const;
+    bool IsCycleBusy() const;
+    // The data file of the active run (empty without one).
+    QString DataFilePath() const;
+    const QTimer& Timer() const { return m_timer; }
+    // Worker threads that have not been joined yet (finished ones are joined at the next tick).
+    int WorkerCount() const { return static_cast<int>(m_workers.size()); }
+
+private:
+    struct CWorker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> pDone;
+    };
+    // Joins the workers that have finished, waiting up to wait for the others.
+    void ReapWorkers(std::chrono::milliseconds wait);
+    void SetRunControls(bool collecting);
+
+    ICollectorView* const m_pDialog;
+    const std::shared_ptr<CViewLink> m_pViewLink;
+    QString m_strFolder;
+    std::shared_ptr<CCollectRun> m_pRun; // the active run, with its m_file, m_bStopped, m_bCycleBusy
+    QString m_strCommunity;
+    QString m_strAgent;
+    std::int32_t m_nPeriod = 0;
+    QString m_strError;   // the last file error of StartRun
+    QString m_strMessage; // the "Saving data" text of the run
+    std::vector<std::string> m_oidList;
+    QTimer m_timer;       // timer 11
+    std::vector<CWorker> m_workers;
+};
+
+// The one collector of the process; set by its construction, cleared by its destruction.
+extern CCollector* g_pCollector;
