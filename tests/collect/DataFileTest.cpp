@@ -1,0 +1,153 @@
+// The data file: the existence test, the open modes, the lock that lets others read but not
+// write, and failed writes that never leave half a line.
+#include "CollectTestSupport.h"
+
+#include "collect/CDataFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using collecttest::ReadFile;
+using collecttest::WriteFile;
+using platform::FileCause;
+
+namespace {
+
+class DataFile : public ::testing::Test {
+protected:
+    QString Path(const QString& name) const { return m_dir.path() + QLatin1Char('/') + name; }
+    QTemporaryDir m_dir;
+};
+
+TEST_F(DataFile, ExistenceTestTellsMissingFromUnusable)
+{
+    WriteFile(Path("there.txt"), "old\r\n");
+    WriteFile(Path("plainfile"), "");
+    struct Case {
+        QString path;
+        FileCause cause;
+        const char* text; // the standard text, "%1" for the path; null: no text
+    };
+    const Case cases[] = {
+        {Path("there.txt"), FileCause::None, nullptr},
+        {Path("missing.txt"), FileCause::FileNotFound, "%1 was not found."},
+        {Path("nofolder/data.txt"), FileCause::BadPath, "%1 contains an incorrect path."},
+        {Path("plainfile/data.txt"), FileCause::BadPath, "%1 contains an incorrect path."},
+        {Path(""), FileCause::IsDirectory, "%1 is a folder, not a file."}, // Rename to an empty name
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        const CDataFile::Result result = CDataFile::TestExists(c.path);
+        EXPECT_EQ(result.cause, c.cause);
+        if (c.text) {
+            EXPECT_EQ(result.Text(c.path), QString::fromLatin1(c.text).arg(c.path));
+        }
+    }
+    EXPECT_FALSE(QDir(Path("nofolder")).exists()) << "the folder is never created";
+}
+
+TEST_F(DataFile, ExistenceTestFailsWhileAnotherProgramHoldsALock)
+{
+    const QString path = Path("held.txt");
+    WriteFile(path, "old\r\n");
+    for (const bool writeLock : {true, false}) {
+        SCOPED_TRACE(writeLock ? "write lock" : "read lock");
+        collecttest::CLockHolder other(path, writeLock);
+        ASSERT_TRUE(other.Holds());
+        const CDataFile::Result result = CDataFile::TestExists(path);
+        EXPECT_EQ(result.cause, FileCause::SharingViolation);
+        EXPECT_EQ(result.Text(path), QStringLiteral("A sharing violation occurred while accessing %1.").arg(path));
+    }
+    EXPECT_TRUE(CDataFile::TestExists(path).ok()) << "free again once the other program let go";
+}
+
+TEST_F(DataFile, OpenModesAppendEmptyOrCreate)
+{
+    const QString path = Path("data.txt");
+    WriteFile(path, "old line\r\n");
+    {
+        CDataFile file;
+        ASSERT_TRUE(file.Open(path, CDataFile::Mode::SaveContinuously).ok());
+        ASSERT_TRUE(file.WriteLine("new line\r\n").ok());
+    }
+    EXPECT_EQ(ReadFile(path), "old line\r\nnew line\r\n");
+    {
+        CDataFile file;
+        ASSERT_TRUE(file.Open(path, CDataFile::Mode::Overwrite).ok());
+        EXPECT_EQ(ReadFile(path), "") << "emptied before the first line";
+        ASSERT_TRUE(file.WriteLine("only\r\n").ok());
+    }
+    EXPECT_EQ(ReadFile(path), "only\r\n");
+
+    CDataFile file;
+    EXPECT_EQ(file.Open(Path("gone.txt"), CDataFile::Mode::SaveContinuously).cause, FileCause::FileNotFound);
+    EXPECT_FALSE(QFile::exists(Path("gone.txt"))) << "Save Continuously never creates";
+    EXPECT_EQ(file.Open(Path("nofolder/data.txt"), CDataFile::Mode::NewFile).cause, FileCause::BadPath);
+    EXPECT_FALSE(QDir(Path("nofolder")).exists());
+    ASSERT_TRUE(file.Open(Path("fresh.txt"), CDataFile::Mode::NewFile).ok());
+    EXPECT_TRUE(QFile::exists(Path("fresh.txt")));
+}
+
+TEST_F(DataFile, OthersMayReadButNotWriteWhileItIsOpen)
+{
+    const QString path = Path("data.txt");
+    WriteFile(path, "old\r\n");
+    CDataFile file;
+    ASSERT_TRUE(file.Open(path, CDataFile::Mode::SaveContinuously).ok());
+    const collecttest::OtherProgramAccess during = collecttest::ProbeFromOtherProgram(path);
+    EXPECT_TRUE(during.canRead);
+    EXPECT_FALSE(during.canLockForWriting);
+    // Another open of the same file, even in this program, finds it held.
+    EXPECT_EQ(CDataFile::TestExists(path).cause, FileCause::SharingViolation);
+    CDataFile second;
+    EXPECT_EQ(second.Open(path, CDataFile::Mode::Overwrite).cause, FileCause::SharingViolation);
+    EXPECT_EQ(ReadFile(path), "old\r\n") << "a refused Overwrite cuts nothing";
+
+    file.Close();
+    EXPECT_TRUE(collecttest::ProbeFromOtherProgram(path).canLockForWriting);
+}
+
+TEST_F(DataFile, OverwriteOfAFileAnotherProgramHoldsCutsNothing)
+{
+    const QString path = Path("data.txt");
+    WriteFile(path, "keep me\r\n");
+    collecttest::CLockHolder other(path, true);
+    ASSERT_TRUE(other.Holds());
+    CDataFile file;
+    const CDataFile::Result result = file.Open(path, CDataFile::Mode::Overwrite);
+    EXPECT_EQ(result.cause, FileCause::SharingViolation);
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(ReadFile(path), "keep me\r\n");
+}
+
+// A file size limit makes a write stop part way, as a full disk does.
+TEST_F(DataFile, AFailedWriteLeavesOnlyWholeLinesAndTheNextOneGoesIn)
+{
+    const QString path = Path("data.txt");
+    CDataFile file;
+    ASSERT_TRUE(file.Open(path, CDataFile::Mode::NewFile).ok());
+    ASSERT_TRUE(file.WriteLine("2009/08/20,  14:05:09,  23\r\n").ok());
+
+    rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = saved;
+    tight.rlim_cur = 28 + 10; // room for ten bytes of the next line
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    const CDataFile::Result failed = file.WriteLine("2009/08/20,  14:05:10,  24\r\n");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(failed.cause, FileCause::DiskFull);
+    EXPECT_EQ(failed.Text(path), QStringLiteral("There is no room left on the disk for %1.").arg(path));
+    EXPECT_EQ(ReadFile(path), "2009/08/20,  14:05:09,  23\r\n");
+    ASSERT_TRUE(file.WriteLine("2009/08/20,  14:05:11,  25\r\n").ok());
+    EXPECT_EQ(ReadFile(path), "2009/08/20,  14:05:09,  23\r\n2009/08/20,  14:05:11,  25\r\n");
+}
+
+} // namespace
