@@ -2,10 +2,12 @@
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
+#include <net-snmp/library/large_fd_set.h>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -80,6 +82,90 @@ void RestrictToPeer(void* session)
         length = sizeof(sockaddr_in6);
     if (length != 0)
         ::connect(transport->sock, remote, length);
+}
+
+// The answer to one request, filled in by net-snmp's callback.
+struct PendingRequest {
+    const std::vector<std::vector<oid>>* names = nullptr; // what was asked for, in order
+    bool waiting = true;
+    int status = STAT_ERROR;
+    netsnmp_pdu* response = nullptr;
+};
+
+// A successful GET response binds exactly the requested OIDs, in order. Anything else is not an
+// answer to our request: taken, its values would land in the wrong columns of the data file.
+bool AnswersRequest(const netsnmp_pdu& response, const std::vector<std::vector<oid>>& names)
+{
+    if (response.errstat > 0)
+        return true; // an error answer: its bindings are not used
+    const netsnmp_variable_list* var = response.variables;
+    for (const auto& name : names) {
+        if (!var || snmp_oid_compare(var->name, var->name_length, name.data(), name.size()) != 0)
+            return false;
+        var = var->next_variable;
+    }
+    return var == nullptr;
+}
+
+int OnRequestDone(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* magic)
+{
+    auto* pending = static_cast<PendingRequest*>(magic);
+    switch (operation) {
+    case NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE:
+        // Declining keeps the request pending: net-snmp goes on waiting and resending.
+        if (!pdu || !AnswersRequest(*pdu, *pending->names))
+            return 0;
+        pending->response = snmp_clone_pdu(pdu);
+        pending->status = pending->response ? STAT_SUCCESS : STAT_ERROR;
+        break;
+    case NETSNMP_CALLBACK_OP_TIMED_OUT:
+        pending->status = STAT_TIMEOUT;
+        break;
+    case NETSNMP_CALLBACK_OP_SEND_FAILED:
+    case NETSNMP_CALLBACK_OP_DISCONNECT:
+    case NETSNMP_CALLBACK_OP_SEC_ERROR:
+        pending->status = STAT_ERROR;
+        break;
+    default: // notices such as a resend: the request goes on
+        return 1;
+    }
+    pending->waiting = false;
+    return 1;
+}
+
+// Sends request (taking ownership) and waits for its response, resending as the session's
+// retries say. Unlike snmp_sess_synch_response, a PDU other than a response that carries our
+// request id is passed over instead of failing the request - and the request is never left
+// pending in the session with a callback into a finished call's stack.
+int SendAndWait(void* session, netsnmp_pdu* request, const std::vector<std::vector<oid>>& names,
+                netsnmp_pdu** response)
+{
+    PendingRequest pending;
+    pending.names = &names;
+    if (!snmp_sess_async_send(session, request, OnRequestDone, &pending)) {
+        snmp_free_pdu(request);
+        return STAT_ERROR;
+    }
+    // Only net-snmp's callback ends the wait: it fires on the response, or on the time-out
+    // after the last resend.
+    while (pending.waiting) {
+        netsnmp_large_fd_set fds;
+        netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
+        int numfds = 0;
+        int block = 0;
+        timeval wait{1, 0};
+        snmp_sess_select_info2_flags(session, &numfds, &fds, &wait, &block, NETSNMP_SELECT_NOALARMS);
+        if (block)
+            wait = {1, 0}; // never block without a limit while a request is pending
+        const int count = netsnmp_large_fd_set_select(numfds, &fds, nullptr, nullptr, &wait);
+        if (count > 0)
+            snmp_sess_read2(session, &fds);
+        else if (count == 0 || errno != EINTR)
+            snmp_sess_timeout(session);
+        netsnmp_large_fd_set_cleanup(&fds);
+    }
+    *response = pending.response;
+    return pending.status;
 }
 
 void AppendFormat(std::string& out, const char* format, auto... args)
@@ -184,13 +270,10 @@ bool CSnmpSession::Get(const std::vector<std::string>& oids, std::vector<std::st
     }
 
     netsnmp_pdu* response = nullptr;
-    // Takes ownership of the request in every case.
-    const int status = snmp_sess_synch_response(m_hSession, request, &response);
+    const int status = SendAndWait(m_hSession, request, names, &response);
     if (status == STAT_TIMEOUT) {
         errorCode = kTimeoutErrorCode;
         errorText = "The request timed-out.";
-        if (response)
-            snmp_free_pdu(response);
         return false;
     }
     if (status != STAT_SUCCESS || !response) {

@@ -1,0 +1,324 @@
+// The session against a responder on a real UDP socket, for what no real agent sends: silence
+// followed by answers, late answers, every error-status, broken and foreign replies.
+#include "FakeAgent.h"
+#include "common/TestSupport.h"
+#include "snmp/CSnmpSession.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using ber::Bytes;
+
+const std::string kOid = ".1.3.6.1.4.1.32473.99.1.1";
+const std::string kOid2 = ".1.3.6.1.4.1.32473.99.1.2";
+
+class SnmpSessionFake : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!testsupport::CanBindPrivilegedPorts())
+            GTEST_SKIP() << "needs root to bind port 161";
+        m_address = testsupport::CurrentTestAddress();
+    }
+
+    void TearDown() override
+    {
+        if (m_open)
+            m_session.Close();
+    }
+
+    void Open(int timeout, int retries)
+    {
+        std::string status;
+        ASSERT_TRUE(m_session.Open(m_address, "public", timeout, retries, status)) << status;
+        m_open = true;
+    }
+
+    bool Get(const std::vector<std::string>& oids)
+    {
+        return m_session.Get(oids, m_values, m_errorText, m_errorCode);
+    }
+
+    // Waits a little so that a datagram on its way would have arrived.
+    static void Settle() { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }
+
+    std::string m_address;
+    CSnmpSession m_session;
+    bool m_open = false;
+    std::vector<std::string> m_values;
+    std::string m_errorText;
+    int m_errorCode = -999;
+};
+
+FakeAgent::Handler Answer(const Bytes& value)
+{
+    return [value](const FakeAgent::Received& in) -> std::vector<FakeAgent::Reply> {
+        if (!in.request)
+            return {};
+        return {{FakeAgent::Response(*in.request, FakeAgent::Echo(*in.request, {value, value, value}))}};
+    };
+}
+
+} // namespace
+
+// A unit that does not answer: code 40, the session stays open, and once the unit answers the
+// next Get on the same session succeeds.
+TEST_F(SnmpSessionFake, SilentUnitTimesOutThenAnswers)
+{
+    Open(1, 0);
+    EXPECT_FALSE(Get({kOid}));
+    EXPECT_EQ(m_errorCode, 40);
+    EXPECT_EQ(m_errorText, "The request timed-out.");
+    EXPECT_TRUE(m_values.empty());
+
+    FakeAgent agent(m_address, Answer(ber::Integer(7)));
+    ASSERT_TRUE(agent.IsListening());
+    ASSERT_TRUE(Get({kOid})) << m_errorText;
+    EXPECT_EQ(m_values, std::vector<std::string>{"7"});
+    EXPECT_EQ(m_errorCode, 0);
+    EXPECT_EQ(m_errorText, "");
+}
+
+// Retries are resends of the same request; a unit that never answers gets retries + 1 of them.
+TEST_F(SnmpSessionFake, RetriesAreResendsOfTheSameRequest)
+{
+    FakeAgent agent(m_address, [](const FakeAgent::Received&) { return std::vector<FakeAgent::Reply>{}; });
+    ASSERT_TRUE(agent.IsListening());
+    Open(1, 1);
+    EXPECT_FALSE(Get({kOid, kOid}));
+    EXPECT_EQ(m_errorCode, 40);
+    Settle();
+    const auto received = agent.Datagrams();
+    ASSERT_EQ(received.size(), 2u);
+    ASSERT_TRUE(received[0].request && received[1].request);
+    EXPECT_EQ(received[0].request->requestId, received[1].request->requestId);
+    EXPECT_EQ(received[0].request->oids, received[1].request->oids);
+}
+
+// The answer to a resend is taken.
+TEST_F(SnmpSessionFake, AnswerToAResendIsTaken)
+{
+    const FakeAgent::Handler answerSecond = [](const FakeAgent::Received& in) -> std::vector<FakeAgent::Reply> {
+        if (in.index == 0 || !in.request)
+            return {};
+        return {{FakeAgent::Response(*in.request, FakeAgent::Echo(*in.request, {ber::OctetString("late")}))}};
+    };
+    FakeAgent agent(m_address, answerSecond);
+    Open(1, 1);
+    ASSERT_TRUE(Get({kOid})) << m_errorText;
+    EXPECT_EQ(m_values, std::vector<std::string>{"late"});
+    EXPECT_EQ(agent.DatagramCount(), 2);
+}
+
+// The time-out counts seconds: an answer after 400 ms is well within a time-out of 1.
+TEST_F(SnmpSessionFake, TimeOutCountsSeconds)
+{
+    FakeAgent agent(m_address, [](const FakeAgent::Received& in) -> std::vector<FakeAgent::Reply> {
+        if (!in.request)
+            return {};
+        return {{FakeAgent::Response(*in.request, FakeAgent::Echo(*in.request, {ber::Integer(1)})), 400}};
+    });
+    Open(1, 0);
+    ASSERT_TRUE(Get({kOid})) << m_errorText;
+    EXPECT_EQ(agent.DatagramCount(), 1);
+}
+
+// Every error-status a unit may answer, with the error-index where the text names it.
+TEST_F(SnmpSessionFake, ErrorStatusCodesAndTexts)
+{
+    struct Row {
+        int status;
+        int index;
+        const char* text;
+    };
+    const Row rows[] = {
+        {1, 1, "Error in SnmpMgrRequest : OID"}, // tooBig
+        {2, 2, "The requested operation identified an unknown variable in OID : 2."},
+        {2, 3, "The requested operation identified an unknown variable in OID : 3."},
+        {3, 1, "Error in SnmpMgrRequest : OID"}, // badValue
+        {4, 1, "Error in SnmpMgrRequest : OID"}, // readOnly
+        {5, 1, "Error in SnmpMgrRequest : OID"}, // genErr
+        {6, 1, "wrong password!"},               // noAccess
+        {16, 1, "Error in SnmpMgrRequest : OID"}, // authorizationError
+    };
+    std::atomic<const Row*> current{nullptr};
+    FakeAgent agent(m_address, [&current](const FakeAgent::Received& in) -> std::vector<FakeAgent::Reply> {
+        const Row* row = current;
+        if (!in.request || !row)
+            return {};
+        return {{FakeAgent::Response(*in.request, FakeAgent::Echo(*in.request, {}), row->status, row->index)}};
+    });
+    Open(2, 0);
+    for (const auto& row : rows) {
+        current = &row;
+        EXPECT_FALSE(Get({kOid, kOid, kOid})) << row.status;
+        EXPECT_EQ(m_errorCode, row.status);
+        EXPECT_EQ(m_errorText, row.text);
+        EXPECT_TRUE(m_values.empty());
+    }
+    // Zero and below count as success.
+    const Row negative{-1, 0, ""};
+    current = &negative;
+    EXPECT_TRUE(Get({kOid, kOid, kOid})) << m_errorText;
+    EXPECT_EQ(m_values.size(), 3u);
+    EXPECT_EQ(agent.DatagramCount(), static_cast<int>(std::size(rows)) + 1);
+}
+
+namespace {
+
+// One way to answer a request wrongly. Each is sent just before the genuine reply; the session
+// must pass over it and take the genuine one.
+struct BadReply {
+    const char* what;
+    std::function<FakeAgent::Reply(const ber::Request&, const std::string& address)> make;
+};
+
+Bytes Forged(const ber::Request& request)
+{
+    const Bytes value = ber::OctetString("forged");
+    return FakeAgent::Response(request, FakeAgent::Echo(request, {value, value, value}));
+}
+
+Bytes Cut(Bytes bytes, std::size_t length)
+{
+    bytes.resize(length);
+    return bytes;
+}
+
+std::vector<BadReply> BadReplies()
+{
+    using R = ber::Request;
+    std::vector<BadReply> rows = {
+        {"another request id",
+         [](const R& r, const std::string&) {
+             R other = r;
+             other.requestId = r.requestId + 1;
+             return FakeAgent::Reply{Forged(other)};
+         }},
+        {"from another address",
+         [](const R& r, const std::string& address) {
+             return FakeAgent::Reply{Forged(r), 0, testsupport::TestAddress(address + "#other"), 161};
+         }},
+        {"from the unit's address but another port",
+         [](const R& r, const std::string& address) { return FakeAgent::Reply{Forged(r), 0, address, 1161}; }},
+        {"a GetRequest instead of a GetResponse",
+         [](const R& r, const std::string&) {
+             return FakeAgent::Reply{
+                 ber::Message(0, r.community, 0xA0, r.requestId, 0, 0, FakeAgent::Echo(r, {ber::OctetString("forged")}))};
+         }},
+        {"an SNMPv2c response",
+         [](const R& r, const std::string&) {
+             return FakeAgent::Reply{
+                 ber::Message(1, r.community, 0xA2, r.requestId, 0, 0, FakeAgent::Echo(r, {ber::OctetString("forged")}))};
+         }},
+        {"an empty datagram", [](const R&, const std::string&) { return FakeAgent::Reply{Bytes{}}; }},
+        {"text, not BER",
+         [](const R&, const std::string&) {
+             const std::string text = "not an SNMP message";
+             return FakeAgent::Reply{Bytes(text.begin(), text.end())};
+         }},
+        {"outer length beyond the datagram",
+         [](const R& r, const std::string&) {
+             Bytes b = Forged(r);
+             b[1] = static_cast<std::uint8_t>(b[1] + 10);
+             return FakeAgent::Reply{b};
+         }},
+        {"outer length of 0x84 FF FF FF FF",
+         [](const R& r, const std::string&) {
+             Bytes b = Forged(r);
+             const Bytes huge = {0x84, 0xFF, 0xFF, 0xFF, 0xFF};
+             b.erase(b.begin() + 1);
+             b.insert(b.begin() + 1, huge.begin(), huge.end());
+             return FakeAgent::Reply{b};
+         }},
+        {"a binding that is not a SEQUENCE",
+         [](const R& r, const std::string&) {
+             Bytes list = ber::Tlv(0x31, ber::Concat({ber::ObjectId(r.oids[0]), ber::OctetString("forged")}));
+             Bytes pdu = ber::Tlv(0xA2, ber::Concat({ber::Integer(r.requestId), ber::Integer(0), ber::Integer(0),
+                                                      ber::Tlv(0x30, list)}));
+             return FakeAgent::Reply{ber::Tlv(0x30, ber::Concat({ber::Integer(0), ber::OctetString(r.community), pdu}))};
+         }},
+        {"fewer bindings than asked for",
+         [](const R& r, const std::string&) {
+             return FakeAgent::Reply{FakeAgent::Response(r, {{r.oids[0], ber::OctetString("forged")}})};
+         }},
+        {"the bindings in another order",
+         [](const R& r, const std::string&) {
+             return FakeAgent::Reply{FakeAgent::Response(
+                 r, {{r.oids[1], ber::OctetString("forged")}, {r.oids[0], ber::OctetString("forged")}})};
+         }},
+        {"more bindings than asked for",
+         [](const R& r, const std::string&) {
+             auto binds = FakeAgent::Echo(r, {ber::OctetString("forged"), ber::OctetString("forged")});
+             binds.push_back(binds.back());
+             return FakeAgent::Reply{FakeAgent::Response(r, binds)};
+         }},
+        {"another OID than asked for",
+         [](const R& r, const std::string&) {
+             ber::Oid other = r.oids[1];
+             other.back() += 1;
+             return FakeAgent::Reply{
+                 FakeAgent::Response(r, {{r.oids[0], ber::OctetString("forged")}, {other, ber::OctetString("forged")}})};
+         }},
+        {"a request id of nine bytes",
+         [](const R& r, const std::string&) {
+             Bytes id = {0x02, 0x09, 0x01, 0, 0, 0, 0, 0, 0, 0, 0};
+             Bytes pdu = ber::Tlv(0xA2, ber::Concat({id, ber::Integer(0), ber::Integer(0),
+                                                      ber::Tlv(0x30, Bytes{})}));
+             return FakeAgent::Reply{ber::Tlv(0x30, ber::Concat({ber::Integer(0), ber::OctetString(r.community), pdu}))};
+         }},
+    };
+    // Every truncation of a genuine reply.
+    for (std::size_t length : {1u, 2u, 5u, 12u, 20u, 30u})
+        rows.push_back({"truncated", [length](const R& r, const std::string&) {
+                            const Bytes b = Forged(r);
+                            return FakeAgent::Reply{Cut(b, std::min(length, b.size() - 1))};
+                        }});
+    rows.push_back({"truncated by one byte", [](const R& r, const std::string&) {
+                        const Bytes b = Forged(r);
+                        return FakeAgent::Reply{Cut(b, b.size() - 1)};
+                    }});
+    return rows;
+}
+
+} // namespace
+
+TEST_F(SnmpSessionFake, BrokenAndForeignRepliesAreNoAnswer)
+{
+    const auto rows = BadReplies();
+    std::atomic<const BadReply*> current{nullptr};
+    const std::string address = m_address;
+    FakeAgent agent(m_address, [&current, address](const FakeAgent::Received& in) -> std::vector<FakeAgent::Reply> {
+        const BadReply* row = current;
+        if (!in.request || !row)
+            return {};
+        const Bytes value = ber::OctetString("genuine");
+        FakeAgent::Reply genuine{FakeAgent::Response(*in.request, FakeAgent::Echo(*in.request, {value, value})), 50};
+        return {row->make(*in.request, address), genuine};
+    });
+    Open(2, 0);
+    for (const auto& row : rows) {
+        current = &row;
+        EXPECT_TRUE(Get({kOid, kOid2})) << row.what << ": " << m_errorText;
+        EXPECT_EQ(m_values, (std::vector<std::string>{"genuine", "genuine"})) << row.what;
+    }
+}
+
+// When nothing but a broken reply arrives, that is a time-out.
+TEST_F(SnmpSessionFake, OnlyABrokenReplyIsATimeOut)
+{
+    FakeAgent agent(m_address, [](const FakeAgent::Received& in) -> std::vector<FakeAgent::Reply> {
+        if (!in.request)
+            return {};
+        return {{Cut(Forged(*in.request), 20)}};
+    });
+    Open(1, 0);
+    EXPECT_FALSE(Get({kOid}));
+    EXPECT_EQ(m_errorCode, 40);
+    EXPECT_EQ(m_errorText, "The request timed-out.");
+}
