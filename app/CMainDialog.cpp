@@ -1,0 +1,283 @@
+#include "app/CMainDialog.h"
+
+#include "app/CAboutDialog.h"
+#include "app/CIpAddressCtrl.h"
+#include "platform/MessageBox.h"
+#include "platform/ModalDialog.h"
+#include "platform/Resources.h"
+#include "ui/CGifAnimator.h"
+#include "ui/CStatusListBox.h"
+
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+
+namespace {
+constexpr int kMaxStatusLines = 50;
+constexpr int kAboutStringId = 105;
+constexpr int kIconId = 128;
+
+// Settings texts are the bytes of the controls' texts.
+std::string ToBytes(const QString& text)
+{
+    return text.toUtf8().toStdString();
+}
+
+QString FromBytes(const std::string& bytes)
+{
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+QString AboutCommandText()
+{
+    const QString text = platform::LoadStringResource(kAboutStringId);
+    return text.isEmpty() ? QStringLiteral("&About Configure...") : text;
+}
+} // namespace
+
+CMainDialog::CMainDialog(QWidget* parent) : QDialog(parent)
+{
+    CreateControls();
+    OnInitDialog();
+}
+
+CMainDialog::~CMainDialog() = default;
+
+void CMainDialog::OnInitDialog()
+{
+    setWindowIcon(platform::LoadIconResource(kIconId));
+    // The desktop has no system menu to extend: the About command is offered on the dialog's
+    // right-click menu and on F1 instead.
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, &CMainDialog::OnAbout);
+
+    LoadSettings();
+    m_checkOverwrite->setChecked(m_bOverwriteFile);
+    m_checkLocalTimezone->setChecked(m_bUseLocalTimezone);
+    SetStatusLamp(1);
+    SetStatusText(QStringLiteral("Ready..."));
+    m_btnStart->setEnabled(false);
+    m_btnStop->setEnabled(false);
+    m_oidList.clear();
+    m_bCollecting = false;
+    m_ipAddress->setFocus();
+}
+
+QWidget* CMainDialog::GetDlgItem(int id) const
+{
+    return findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly);
+}
+
+void CMainDialog::AddStatusLine(const QString& text, bool isFileLink)
+{
+    m_listStatus->setUpdatesEnabled(false);
+    m_listStatus->AddString(text);
+    if (isFileLink)
+        m_listStatus->MarkLastLineAsLink();
+    if (m_listStatus->GetCount() > kMaxStatusLines) {
+        // The marks are line indexes; rather than shift them, they are all forgotten.
+        m_listStatus->ClearLinks();
+        while (m_listStatus->GetCount() > kMaxStatusLines)
+            m_listStatus->DeleteString(0);
+    }
+    m_listStatus->SetCurSel(m_listStatus->GetCount() - 1);
+    m_listStatus->setUpdatesEnabled(true);
+}
+
+void CMainDialog::SetStatusText(const QString& text)
+{
+    m_staticStatus->setText(text);
+}
+
+QString CMainDialog::GetStatusText() const
+{
+    return m_staticStatus->text();
+}
+
+void CMainDialog::SetStatusLamp(int state)
+{
+    struct Lamp {
+        int picture;
+        const char* meaning; // what a screen reader says instead of the colour
+    };
+    static constexpr Lamp kLamps[] = {{146, "Idle"}, {147, "Collecting"}, {148, "Last read failed"}};
+    if (state >= 1 && state <= 3) {
+        const Lamp& lamp = kLamps[state - 1];
+        m_animation->LoadResourcePicture(lamp.picture, QStringLiteral("GIF"));
+        m_animation->setAccessibleDescription(QLatin1String(lamp.meaning));
+    }
+    m_animation->ShowPicture();
+}
+
+void CMainDialog::EnableSettingInputs(bool enable)
+{
+    m_editFolder->setEnabled(enable);
+    m_editPassword->setEnabled(enable);
+    m_editPeriod->setEnabled(enable);
+    m_btnBrowse->setEnabled(enable);
+    m_ipAddress->setEnabled(enable);
+}
+
+void CMainDialog::LoadSettings()
+{
+    if (ReadSettingsFile(&m_settings)) {
+        m_ipAddress->SetAddressText(FromBytes(m_settings.m_strIpAddress));
+        m_editPeriod->setText(FromBytes(m_settings.m_strPeriod));
+        m_editFolder->setText(FromBytes(m_settings.m_strFolder));
+        m_editPassword->setText(FromBytes(m_settings.m_strPassword));
+        m_bOverwriteFile = m_settings.m_bOverwrite != 0;
+        m_bUseLocalTimezone = m_settings.m_bLocalTimezone != 0;
+        return;
+    }
+    // The defaults; the folder stays as it is and the record is not changed.
+    m_ipAddress->SetAddressText(QStringLiteral("198.168.0.100"));
+    m_editPeriod->setText(QStringLiteral("10"));
+    m_editPassword->setText(QStringLiteral("orchid"));
+    m_bOverwriteFile = false;
+    m_bUseLocalTimezone = false;
+}
+
+bool CMainDialog::SaveSettings()
+{
+    m_settings.m_strIpAddress = ToBytes(m_ipAddress->GetAddressText());
+    m_settings.m_strPeriod = ToBytes(m_editPeriod->text());
+    m_settings.m_strFolder = ToBytes(m_editFolder->text());
+    m_settings.m_strPassword = ToBytes(m_editPassword->text());
+    m_settings.m_bOverwrite = m_bOverwriteFile ? 1 : 0;
+    m_settings.m_bLocalTimezone = m_bUseLocalTimezone ? 1 : 0;
+    return WriteSettingsFile(&m_settings);
+}
+
+void CMainDialog::FailCheck(const QString& message, QWidget* focus)
+{
+    platform::MessageBox(message);
+    focus->setFocus();
+}
+
+bool CMainDialog::CheckAddressAndPassword()
+{
+    if (m_ipAddress->GetAddressText() == QLatin1String("0.0.0.0")) {
+        FailCheck(QStringLiteral("Error! IP address is not entered."), m_ipAddress);
+        return false;
+    }
+    if (m_editPassword->text().isEmpty()) {
+        FailCheck(QStringLiteral("Error! Password is not entered."), m_editPassword);
+        return false;
+    }
+    return true;
+}
+
+void CMainDialog::OnStart()
+{
+    // Written before the checks: a failed check does not undo it.
+    SaveSettings();
+
+    // The collector (made on the first Start, kept until the dialog goes) takes a copy of the
+    // OID list, the address and the community here.
+
+    if (m_editPeriod->text().isEmpty()) {
+        FailCheck(QStringLiteral("Error! Time(sec) is not entered."), m_editPeriod);
+        return;
+    }
+
+    // The collector takes the period here.
+
+    if (m_editFolder->text().isEmpty()) {
+        // To Browse, not to the edit: the folder is meant to be chosen.
+        FailCheck(QStringLiteral("Error! Folder to save data is not entered."), m_btnBrowse);
+        return;
+    }
+
+    // The collector takes the folder and starts its run here.
+
+    // Set whatever the run's outcome, also when no run started.
+    m_bCollecting = true;
+}
+
+void CMainDialog::OnStop()
+{
+    // The collector stops its run here.
+    m_bCollecting = false;
+}
+
+void CMainDialog::OnGetOid()
+{
+    if (!CheckAddressAndPassword())
+        return;
+    RunOidGenDialog(m_ipAddress->GetAddressText(), m_editPassword->text());
+    m_btnStart->setEnabled(!m_oidList.empty());
+}
+
+void CMainDialog::RunOidGenDialog(const QString& ipAddress, const QString& community)
+{
+    // The Generate OID dialog runs here; on OK m_oidList becomes a copy of its list, on Cancel
+    // it keeps its old contents.
+    Q_UNUSED(ipAddress);
+    Q_UNUSED(community);
+}
+
+void CMainDialog::OnBrowse()
+{
+    // The folder chooser runs here and, when a folder was chosen, fills the folder edit.
+}
+
+void CMainDialog::OnDownload()
+{
+    // Written before the checks: the download driver reads its inputs from the record.
+    SaveSettings();
+    if (!CheckAddressAndPassword())
+        return;
+    if (m_editFolder->text().isEmpty()) {
+        FailCheck(QStringLiteral("Error! Folder to save data is not entered."), m_btnBrowse);
+        return;
+    }
+
+    // The report writer takes the local-zone option (m_bUseLocalTimezone) here.
+
+    m_btnDownload->setEnabled(false);
+    m_checkLocalTimezone->setEnabled(false);
+    m_checkOverwrite->setEnabled(false);
+    m_listStatus->ClearLinks();
+
+    // The download driver's thread starts here; it enables the three controls again when it
+    // ends.
+}
+
+void CMainDialog::OnCheckOverwrite()
+{
+    m_bOverwriteFile = !m_bOverwriteFile;
+}
+
+void CMainDialog::OnCheckLocalTimezone()
+{
+    m_bUseLocalTimezone = !m_bUseLocalTimezone;
+}
+
+void CMainDialog::OnAbout()
+{
+    CAboutDialog about(this);
+    platform::ExecModal(about);
+}
+
+void CMainDialog::keyPressEvent(QKeyEvent* event)
+{
+    // Enter that no push button took (an edit, a check box or the list has the focus) is the
+    // dialog's OK command: the program ends, as with Exit.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CMainDialog::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    menu.addAction(AboutCommandText(), this, &CMainDialog::OnAbout);
+    menu.exec(event->globalPos());
+}

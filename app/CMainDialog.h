@@ -1,0 +1,113 @@
+#pragma once
+#include "app/CSettings.h"
+#include "platform/IStatusReporter.h"
+
+#include <QDialog>
+
+#include <string>
+#include <vector>
+
+class CGifAnimator;
+class CIpAddressCtrl;
+class CStatusListBox;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The main window: the unit's address, the community ("Password"), the collection period and
+// the data folder with two download options; Start, Stop, Get OID and Download; and the status
+// list, status text and status lamp through which every worker reports.
+//
+// Template 102, laid out in dialog units. Control ids are kept as the widgets' object names
+// ("1000", ...), so GetDlgItem finds them.
+class CMainDialog : public QDialog, public IStatusReporter {
+    Q_OBJECT
+public:
+    enum ControlId {
+        IdExit = 2,
+        IdIpAddress = 1000,
+        IdStatusList = 1001,
+        IdPassword = 1002,
+        IdPeriod = 1003,
+        IdStart = 1004,
+        IdGetOid = 1005,
+        IdFolder = 1016,
+        IdBrowse = 1017,
+        IdStop = 1018,
+        IdStatusText = 1029,
+        IdLamp = 1031,
+        IdCheckOverwrite = 1035,
+        IdCheckLocalTimezone = 1036,
+        IdDownload = 1037,
+    };
+
+    explicit CMainDialog(QWidget* parent = nullptr);
+    ~CMainDialog() override;
+
+    QWidget* GetDlgItem(int id) const;
+
+    // IStatusReporter: the status operations of every worker (UI thread only).
+    void AddStatusLine(const QString& text, bool isFileLink) override;
+    void SetStatusText(const QString& text) override;
+    QString GetStatusText() const override;
+    void SetStatusLamp(int state) override;
+
+    // Enables or disables, in this order, the folder edit, the password edit, the period
+    // edit, Browse and the IP address control.
+    void EnableSettingInputs(bool enable);
+
+    // The controls' values into the record, then the record into the settings file.
+    bool SaveSettings();
+    // The settings file's values, or the defaults, into the controls and the option flags.
+    void LoadSettings();
+
+    const CSettings& Settings() const { return m_settings; }
+    const std::vector<std::string>& OidList() const { return m_oidList; }
+    bool IsCollecting() const { return m_bCollecting; }
+
+public slots:
+    void OnStart();
+    void OnStop();
+    void OnGetOid();
+    void OnBrowse();
+    void OnDownload();
+    void OnCheckOverwrite();
+    void OnCheckLocalTimezone();
+    void OnAbout();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void CreateControls();
+    void OnInitDialog();
+    // Runs the Generate OID dialog for the address and community; on OK takes its OID list.
+    void RunOidGenDialog(const QString& ipAddress, const QString& community);
+    // The checks shared by Get OID and Download; false after the message and focus move.
+    bool CheckAddressAndPassword();
+    // Message box, then the focus to the control to fix.
+    void FailCheck(const QString& message, QWidget* focus);
+
+    std::vector<std::string> m_oidList;
+    QCheckBox* m_checkOverwrite = nullptr;
+    QCheckBox* m_checkLocalTimezone = nullptr;
+    QPushButton* m_btnDownload = nullptr;
+    CGifAnimator* m_animation = nullptr;
+    QPushButton* m_btnBrowse = nullptr;
+    QPushButton* m_btnGetOid = nullptr;
+    QPushButton* m_btnStop = nullptr;
+    QLabel* m_staticStatus = nullptr;
+    QLineEdit* m_editFolder = nullptr;
+    QPushButton* m_btnStart = nullptr;
+    CIpAddressCtrl* m_ipAddress = nullptr;
+    CStatusListBox* m_listStatus = nullptr;
+    QLineEdit* m_editPeriod = nullptr;
+    QLineEdit* m_editPassword = nullptr;
+    QPushButton* m_btnExit = nullptr;
+    CSettings m_settings;
+    bool m_bCollecting = false;
+    bool m_bOverwriteFile = false;
+    bool m_bUseLocalTimezone = false;
+};

@@ -1,0 +1,107 @@
+// Template 102: the main dialog's controls at their dialog-unit positions.
+#include "app/CIpAddressCtrl.h"
+#include "app/CMainDialog.h"
+#include "app/ProgramInfo.h"
+#include "platform/DialogUnits.h"
+#include "platform/Resources.h"
+#include "ui/CGifAnimator.h"
+#include "ui/CStatusListBox.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+
+namespace {
+struct DluRect {
+    int x, y, width, height;
+};
+
+template <typename Widget>
+Widget* Place(Widget* widget, const CDialogUnits& du, DluRect r, int id = 0)
+{
+    widget->setGeometry(du.Rect(r.x, r.y, r.width, r.height));
+    if (id != 0)
+        widget->setObjectName(QString::number(id));
+    return widget;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const CDialogUnits& du, DluRect r, int id, const QString& label)
+{
+    auto* edit = Place(new QLineEdit(parent), du, r, id);
+    edit->setAccessibleName(label);
+    return edit;
+}
+} // namespace
+
+void CMainDialog::CreateControls()
+{
+    setFont(CDialogUnits::DialogFont());
+    const CDialogUnits du(font());
+    setWindowTitle(QLatin1String(kMainCaption));
+    // Caption, system menu and minimise box; no maximise box; the size is fixed.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(du.Size(314, 318));
+
+    // Frames and group boxes first, so that the controls lie above them.
+    Place(new QGroupBox(this), du, {5, 5, 304, 130});
+    Place(new QGroupBox(QStringLiteral("Status"), this), du, {5, 138, 304, 155});
+    Place(new QGroupBox(QStringLiteral("Setting"), this), du, {11, 12, 132, 76});
+    Place(new QGroupBox(QStringLiteral("Folder to save data"), this), du, {146, 12, 157, 33});
+    Place(new QGroupBox(QStringLiteral("Data Download"), this), du, {11, 93, 291, 35});
+    auto* labelIp = Place(new QLabel(QStringLiteral("IP Address"), this), du, {16, 25, 37, 10});
+    auto* labelPassword = Place(new QLabel(QStringLiteral("Password"), this), du, {16, 48, 37, 10});
+    auto* labelPeriod = Place(new QLabel(QStringLiteral("Collection period (sec)"), this), du, {16, 66, 37, 18});
+    labelPeriod->setWordWrap(true);
+    labelPeriod->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    // The controls in tab order.
+    m_ipAddress = Place(new CIpAddressCtrl(this), du, {59, 22, 75, 14}, IdIpAddress);
+    m_ipAddress->setAccessibleName(labelIp->text());
+    m_editPassword = MakeEdit(this, du, {59, 45, 34, 14}, IdPassword, labelPassword->text());
+    m_editPassword->setEchoMode(QLineEdit::Password);
+    m_editPeriod = MakeEdit(this, du, {59, 68, 34, 14}, IdPeriod, labelPeriod->text());
+    m_editPeriod->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_editPeriod));
+    m_editFolder = MakeEdit(this, du, {152, 24, 100, 14}, IdFolder, QStringLiteral("Folder to save data"));
+    labelIp->setBuddy(m_ipAddress);
+    labelPassword->setBuddy(m_editPassword);
+    labelPeriod->setBuddy(m_editPeriod);
+
+    m_btnBrowse = Place(new QPushButton(QStringLiteral("Browse"), this), du, {257, 22, 40, 17}, IdBrowse);
+    m_btnStart = Place(new QPushButton(QStringLiteral("Start"), this), du, {202, 49, 45, 17}, IdStart);
+    m_btnStop = Place(new QPushButton(QStringLiteral("Stop"), this), du, {255, 49, 45, 17}, IdStop);
+    m_btnGetOid = Place(new QPushButton(QStringLiteral("Get OID"), this), du, {202, 72, 45, 17}, IdGetOid);
+    m_btnExit = Place(new QPushButton(QStringLiteral("Exit"), this), du, {255, 72, 45, 17}, IdExit);
+
+    m_listStatus = Place(new CStatusListBox(this), du, {12, 150, 290, 137}, IdStatusList);
+    m_listStatus->setAccessibleName(QStringLiteral("Status"));
+
+    m_staticStatus = Place(new QLabel(QStringLiteral("Status"), this), du, {5, 299, 304, 13}, IdStatusText);
+    m_staticStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_staticStatus->setTextFormat(Qt::PlainText);
+
+    m_animation = Place(new CGifAnimator(this), du, {159, 57, 24, 23}, IdLamp);
+    m_animation->setAccessibleName(QStringLiteral("Status lamp"));
+
+    m_checkOverwrite = Place(new QCheckBox(QStringLiteral("Overwrite existed file"), this), du, {29, 107, 81, 12}, IdCheckOverwrite);
+    m_checkLocalTimezone = Place(new QCheckBox(QStringLiteral("Use local timezone"), this), du, {127, 107, 74, 12}, IdCheckLocalTimezone);
+    m_btnDownload = Place(new QPushButton(QStringLiteral("Download"), this), du, {227, 104, 45, 17}, IdDownload);
+
+    const QList<QWidget*> tabOrder = {m_ipAddress, m_editPassword, m_editPeriod, m_editFolder, m_btnBrowse,
+                                      m_btnStart,  m_btnStop,      m_btnGetOid,  m_btnExit,    m_listStatus,
+                                      m_checkOverwrite, m_checkLocalTimezone, m_btnDownload};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    connect(m_btnStart, &QPushButton::clicked, this, &CMainDialog::OnStart);
+    connect(m_btnGetOid, &QPushButton::clicked, this, &CMainDialog::OnGetOid);
+    connect(m_btnBrowse, &QPushButton::clicked, this, &CMainDialog::OnBrowse);
+    connect(m_btnStop, &QPushButton::clicked, this, &CMainDialog::OnStop);
+    connect(m_btnExit, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_checkOverwrite, &QCheckBox::clicked, this, &CMainDialog::OnCheckOverwrite);
+    connect(m_checkLocalTimezone, &QCheckBox::clicked, this, &CMainDialog::OnCheckLocalTimezone);
+    connect(m_btnDownload, &QPushButton::clicked, this, &CMainDialog::OnDownload);
+}

@@ -1,0 +1,152 @@
+#include "app/CSettings.h"
+
+#include "app/CArchive.h"
+#include "platform/FileError.h"
+#include "platform/MessageBox.h"
+
+#include <QString>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// File layout, all integers little-endian, no gaps:
+//   u32 version (written as 2; 1 and 2 are read)
+//   counted strings m_strIpAddress, m_strPeriod, m_strFolder, m_strPassword (note: the
+//   reverse of the declaration order)
+//   version 2 only: byte m_bOverwrite, byte m_bLocalTimezone
+namespace {
+constexpr std::uint32_t kCurrentVersion = 2;
+
+QString FileName()
+{
+    return QString::fromLatin1(kSettingsFileName);
+}
+
+void ShowFileError(platform::FileCause cause, int err)
+{
+    platform::MessageBox(platform::FileErrorText(cause, FileName(), err));
+}
+
+// Closes a descriptor on every path out.
+class CFileDescriptor {
+public:
+    explicit CFileDescriptor(int fd) : m_fd(fd) {}
+    ~CFileDescriptor() { Close(); }
+    CFileDescriptor(const CFileDescriptor&) = delete;
+    CFileDescriptor& operator=(const CFileDescriptor&) = delete;
+    int Get() const { return m_fd; }
+    // The result of close(2): a delayed write error shows up here.
+    int Close()
+    {
+        const int rc = m_fd >= 0 ? ::close(m_fd) : 0;
+        m_fd = -1;
+        return rc;
+    }
+
+private:
+    int m_fd;
+};
+
+bool WriteAll(int fd, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+} // namespace
+
+void CSettings::Serialize(CArchive& ar)
+{
+    if (ar.IsStoring()) {
+        ar.WriteU32(kCurrentVersion);
+        ar.WriteString(m_strIpAddress);
+        ar.WriteString(m_strPeriod);
+        ar.WriteString(m_strFolder);
+        ar.WriteString(m_strPassword);
+        ar.WriteByte(m_bOverwrite);
+        ar.WriteByte(m_bLocalTimezone);
+        return;
+    }
+
+    const std::uint32_t version = ar.ReadU32();
+    if (ar.Failed())
+        return;
+    if (version == 0 || version > kCurrentVersion) {
+        // Not a read failure: the record keeps what it held.
+        platform::MessageBox(QStringLiteral("Wrong setting file version!"));
+        return;
+    }
+    // Read into a copy so that a file that ends early leaves the record as it was.
+    CSettings loaded = *this;
+    loaded.m_strIpAddress = ar.ReadString();
+    loaded.m_strPeriod = ar.ReadString();
+    loaded.m_strFolder = ar.ReadString();
+    loaded.m_strPassword = ar.ReadString();
+    if (version == 2) {
+        loaded.m_bOverwrite = ar.ReadByte();
+        loaded.m_bLocalTimezone = ar.ReadByte();
+    }
+    if (!ar.Failed())
+        *this = std::move(loaded);
+}
+
+bool ReadSettingsFile(CSettings* settings)
+{
+    if (!settings)
+        return false;
+    CFileDescriptor file(::open(kSettingsFileName, O_RDONLY | O_CLOEXEC));
+    if (file.Get() < 0)
+        return false;
+    // A folder of that name cannot be opened as a file either; like a missing file, say nothing.
+    struct stat st {};
+    if (::fstat(file.Get(), &st) == 0 && S_ISDIR(st.st_mode))
+        return false;
+
+    CArchive ar(file.Get());
+    settings->Serialize(ar);
+    if (ar.Failed()) {
+        ShowFileError(ar.Cause(), ar.Errno());
+        return false;
+    }
+    return true;
+}
+
+bool WriteSettingsFile(CSettings* settings)
+{
+    if (!settings)
+        return false;
+    CArchive ar;
+    settings->Serialize(ar);
+
+    // mkstemp creates the file with mode 0600 in the same folder, so the rename is atomic.
+    std::string tempName = std::string(kSettingsFileName) + ".XXXXXX";
+    CFileDescriptor file(::mkstemp(tempName.data()));
+    if (file.Get() < 0) {
+        const int err = errno;
+        ShowFileError(platform::CauseFromErrno(err), err);
+        return false;
+    }
+    int err = 0;
+    if (!WriteAll(file.Get(), ar.StoredBytes()) || ::fsync(file.Get()) != 0)
+        err = errno;
+    if (file.Close() != 0 && err == 0)
+        err = errno;
+    if (err == 0 && ::rename(tempName.c_str(), kSettingsFileName) != 0)
+        err = errno;
+    if (err != 0) {
+        ::unlink(tempName.c_str());
+        ShowFileError(platform::CauseFromErrno(err), err);
+        return false;
+    }
+    return true;
+}

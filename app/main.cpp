@@ -1,0 +1,13 @@
+#include "app/CMainApp.h"
+#include "snmp/CSnmpSession.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    // Before any worker can start a session.
+    CSnmpSession::InitLibrary();
+    CMainApp app;
+    return app.Run();
+}
