@@ -30,6 +30,17 @@ std::mutex& LibraryMutex()
     return mutex;
 }
 
+// BER packs the first two sub-identifiers into one: the first is 0, 1 or 2, and under 0 and 1
+// the second is below 40.
+bool Encodable(const std::vector<oid>& subids)
+{
+    if (subids.size() < 2 || subids[0] > 2)
+        return false;
+    if (subids[0] < 2)
+        return subids[1] < 40;
+    return subids[1] <= std::numeric_limits<std::uint32_t>::max() - 80;
+}
+
 // A numeric OID text: ".1.3.6.1..." is absolute; a text without the leading dot is relative to
 // MIB-2 (1.3.6.1.2.1). No names: MIBs are never loaded, so a name could not be resolved anyway.
 bool ConvertOid(const std::string& text, std::vector<oid>& subids)
@@ -58,7 +69,7 @@ bool ConvertOid(const std::string& text, std::vector<oid>& subids)
         if (subids.size() > MAX_OID_LEN)
             return false;
         if (pos == text.size())
-            return true;
+            return Encodable(subids);
         if (text[pos] != '.')
             return false;
         ++pos; // a trailing dot leaves an empty sub-identifier and fails above

@@ -322,3 +322,111 @@ TEST_F(SnmpSessionFake, OnlyABrokenReplyIsATimeOut)
     EXPECT_EQ(m_errorCode, 40);
     EXPECT_EQ(m_errorText, "The request timed-out.");
 }
+
+// Types a version-1 agent should not send still get a text: Counter64 as an unsigned decimal,
+// NULL and the exception values as an empty text.
+TEST_F(SnmpSessionFake, ValuesOfTypesOutsideTheTable)
+{
+    FakeAgent agent(m_address, [](const FakeAgent::Received& in) -> std::vector<FakeAgent::Reply> {
+        if (!in.request)
+            return {};
+        const std::vector<Bytes> values = {ber::Unsigned(18446744073709551615ull, 0x46), ber::Null(),
+                                           ber::Null(0x80), ber::Null(0x81), ber::Null(0x82)};
+        return {{FakeAgent::Response(*in.request, FakeAgent::Echo(*in.request, values))}};
+    });
+    Open(2, 0);
+    ASSERT_TRUE(Get({kOid, kOid, kOid, kOid, kOid})) << m_errorText;
+    EXPECT_EQ(m_values, (std::vector<std::string>{"18446744073709551615", "", "", "", ""}));
+}
+
+// The whole list travels in one GET, in order; texts without the leading dot are relative to
+// MIB-2.
+TEST_F(SnmpSessionFake, WholeListInOneRequestAndRelativeOids)
+{
+    FakeAgent agent(m_address, [](const FakeAgent::Received& in) -> std::vector<FakeAgent::Reply> {
+        if (!in.request)
+            return {};
+        std::vector<Bytes> values;
+        for (std::size_t i = 0; i < in.request->oids.size(); ++i)
+            values.push_back(ber::Integer(static_cast<std::int64_t>(i)));
+        return {{FakeAgent::Response(*in.request, FakeAgent::Echo(*in.request, values))}};
+    });
+    Open(2, 0);
+    std::vector<std::string> oids = {"1.1.0", "2.2.1.10.4294967295"};
+    for (int i = 0; i < 62; ++i)
+        oids.push_back(kOid + "." + std::to_string(i));
+    ASSERT_TRUE(Get(oids)) << m_errorText;
+    ASSERT_EQ(m_values.size(), 64u);
+    EXPECT_EQ(m_values[0], "0");
+    EXPECT_EQ(m_values[63], "63");
+
+    const auto received = agent.Datagrams();
+    ASSERT_EQ(received.size(), 1u);
+    ASSERT_TRUE(received[0].request);
+    const ber::Request& request = *received[0].request;
+    EXPECT_EQ(request.version, 0);
+    EXPECT_EQ(request.community, "public");
+    EXPECT_EQ(request.pduTag, 0xA0);
+    ASSERT_EQ(request.oids.size(), 64u);
+    EXPECT_EQ(request.oids[0], ber::ParseDottedOid("1.3.6.1.2.1.1.1.0"));
+    EXPECT_EQ(request.oids[1], ber::ParseDottedOid("1.3.6.1.2.1.2.2.1.10.4294967295"));
+    EXPECT_EQ(request.oids[2], ber::ParseDottedOid(kOid + ".0"));
+}
+
+// Nothing is sent for a list that cannot be a request: the failure is local and says why.
+TEST_F(SnmpSessionFake, BadOidListsSendNothing)
+{
+    FakeAgent agent(m_address, Answer(ber::Integer(1)));
+    Open(1, 0);
+
+    EXPECT_FALSE(Get({}));
+    EXPECT_EQ(m_errorText, "Error: Empty OID list");
+    EXPECT_EQ(m_errorCode, 0);
+
+    const std::string tooLong = [] {
+        std::string text;
+        for (int i = 0; i < 129; ++i)
+            text += ".1";
+        return text;
+    }();
+    const std::string bad[] = {"",        ".",           "..1.3",       ".1..3",    ".1.3.",   "1.3.6.1.",
+                               ".1.3.x",  "sysDescr.0",  ".1.3.-6",     " .1.3",    ".1.3 ",   ".1.3.4294967296",
+                               "+1.3",    ".1.3.6.1\n",  tooLong,       ".1.3.0x10", ".1",      ".3.1",
+                               ".1.40.1", ".0.40"};
+    for (const auto& oid : bad) {
+        m_values = {"stale"};
+        EXPECT_FALSE(Get({kOid, oid, kOid})) << "[" << oid << "]";
+        EXPECT_EQ(m_errorText, "Error: Invalid OID : " + oid);
+        EXPECT_EQ(m_errorCode, 0);
+        EXPECT_TRUE(m_values.empty());
+    }
+    Settle();
+    EXPECT_EQ(agent.DatagramCount(), 0);
+
+    // The largest sub-identifier and the longest OID still convert.
+    std::string longest = ".2.4294967215";
+    for (int i = 0; i < 126; ++i)
+        longest += ".4294967295";
+    EXPECT_TRUE(Get({kOid, ".1.3.4294967295", ".0.39", longest})) << m_errorText;
+    EXPECT_EQ(agent.DatagramCount(), 1);
+}
+
+// A failed Open leaves a session that Close and Get refuse without touching the network.
+TEST_F(SnmpSessionFake, CloseAfterFailedOpen)
+{
+    std::string status = "stale";
+    EXPECT_FALSE(m_session.Open(m_address + ":70000", "public", 2, 2, status));
+    EXPECT_EQ(status, "Session could not be opened successfully");
+    EXPECT_FALSE(Get({kOid}));
+    EXPECT_EQ(m_errorCode, 0);
+    EXPECT_FALSE(m_errorText.empty());
+    EXPECT_FALSE(m_session.Close());
+    EXPECT_FALSE(m_session.Close());
+
+    // A session closes once.
+    CSnmpSession session;
+    ASSERT_TRUE(session.Open(m_address, "public", 2, 2, status));
+    EXPECT_EQ(status, "Session opened successfully");
+    EXPECT_TRUE(session.Close());
+    EXPECT_FALSE(session.Close());
+}
