@@ -1,0 +1,60 @@
+#pragma once
+#include "oidgen/CSensorRow.h"
+#include "oidgen/IScanView.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CSnmpSession;
+
+// The discovery scan of one unit and the walk of its sub-tables: the Generate OID dialog's
+// fields and operations that work without any widget. The dialog derives from it (and from
+// IScanView, bound with SetScanView(this) in its constructor), sets m_strIpAddress and
+// m_strCommunity, and runs ScanUnit once on its worker thread. Tests drive it headless.
+//
+// A row whose description read failed keeps an empty description, and a table-17 row whose
+// type read failed keeps type 0 (no icon); either way the row is still listed and counted,
+// after the "Error" message box.
+class CSensorScan {
+public:
+    CSensorScan() = default;
+    virtual ~CSensorScan() = default;
+    CSensorScan(const CSensorScan&) = delete;
+    CSensorScan& operator=(const CSensorScan&) = delete;
+
+    // Where rows, ticks, status texts and message boxes go; null shows nothing.
+    void SetScanView(IScanView* view) { m_pView = view; }
+
+    // Scans the unit at m_strIpAddress: port count, numbering, both port tables and, on units
+    // that have them, the sub-table families and sensor arrays. Returns m_nSensorCount, the
+    // rows counted (0 when the unit gave no usable answer). Runs once per object.
+    int ScanUnit();
+    // Lists a row that is already in m_rows, at the end of the list.
+    void AddSensorRow(CSensorRow* row);
+    // Walks family 30, 26, 27, 28 or 32. Returns the rows added, 0 for a family without
+    // entries, or -1 as soon as a read fails (rows added before stay listed).
+    int WalkSubTable(CSnmpSession& session, int family);
+    // Walks sensor arrays 1 to 8 with 8 entries each; results as WalkSubTable.
+    int WalkSensorArrays(CSnmpSession& session);
+
+    // The number in a value text: leading blanks skipped, an optional sign, decimal digits up
+    // to the first other character; 0 without digits. Saturates at the int range.
+    static int ValueNumber(const std::string& text);
+
+    std::string m_strIpAddress;
+    std::string m_strCommunity;
+    int m_nSensorCount = 0;
+    int m_nPortCount = 0;
+    bool m_bZeroBasedPorts = true;
+    bool m_bHasSubTables = false;
+    std::vector<std::unique_ptr<CSensorRow>> m_rows; // creation order; owned here
+
+private:
+    // A new row appended to m_rows.
+    CSensorRow* NewRow();
+    void SetStatus(const std::string& text);
+    void ShowMessage(const std::string& text);
+
+    IScanView* m_pView = nullptr;
+};
