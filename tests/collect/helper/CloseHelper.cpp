@@ -1,0 +1,75 @@
+// Runs a collection the way the main window does and closes it on request, to show how long
+// the process takes to end. Arguments: unit address, folder, one OID. Prints "running" once the
+// first line is written; on the line "close" on stdin it waits for a tick's read to be under
+// way, prints "closing" and ends as the program does: the event loop's end releases workers
+// waiting for the window, then the window deletes the collector.
+#include "collect/CCollector.h"
+#include "collect/ICollectorView.h"
+#include "platform/ModalDialog.h"
+#include "platform/UiThread.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+class CQuietView : public ICollectorView {
+public:
+    void AddStatusLine(const QString&, bool) override {}
+    void SetStatusText(const QString&) override {}
+    void SetStatusLamp(int) override {}
+    void EnableSettingInputs(bool) override {}
+    void EnableRunButton(RunButton, bool) override {}
+    void FocusRunButton(RunButton) override {}
+    void ClearStatusList() override {}
+    int RunFileNameDialog(CFileNameDialog&) override { return 0; }
+};
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc != 4)
+        return 2;
+    CQuietView view;
+    auto collector = std::make_unique<CCollector>(&view);
+    collector->SetOidList(std::vector<std::string> {argv[3]});
+    collector->SetAgent(QString::fromLocal8Bit(argv[1]));
+    collector->SetCommunity(QStringLiteral("public"));
+    collector->SetPeriod(1);
+    collector->SetFolder(QString::fromLocal8Bit(argv[2]));
+    collector->StartRun();
+    if (!collector->IsRunActive())
+        return 3;
+    std::printf("running\n");
+    std::fflush(stdout);
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QTimer poll;
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char buffer[64];
+        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+            QCoreApplication::exit(4);
+        input.setEnabled(false);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!collector->IsCycleBusy())
+                return;
+            poll.stop();
+            // Let the request go out, then close.
+            QTimer::singleShot(300, [] {
+                std::printf("closing\n");
+                std::fflush(stdout);
+                QCoreApplication::quit();
+            });
+        });
+        poll.start(20);
+    });
+    const int code = app.exec(); // its end releases workers waiting in SendToUi
+    collector.reset();
+    return code;
+}
