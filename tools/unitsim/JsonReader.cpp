@@ -28,6 +28,15 @@ void JsonReader::Fail(const QString& key, const QString& problem) const
     throw DescriptionError(key.isEmpty() ? m_path : KeyPath(key), problem);
 }
 
+bool JsonReader::Absent(const QString& key, bool hasFallback) const
+{
+    if (m_object.contains(key))
+        return false;
+    if (!hasFallback)
+        Fail(key, "is missing");
+    return true;
+}
+
 QJsonValue JsonReader::Required(const QString& key) const
 {
     if (!m_object.contains(key))
@@ -37,11 +46,8 @@ QJsonValue JsonReader::Required(const QString& key) const
 
 int JsonReader::Int(const QString& key, std::optional<int> fallback, int min, int max) const
 {
-    if (!m_object.contains(key)) {
-        if (fallback)
-            return *fallback;
-        Fail(key, "is missing");
-    }
+    if (Absent(key, fallback.has_value()))
+        return *fallback;
     const auto value = JsonInt(m_object.value(key));
     if (!value)
         Fail(key, "must be a whole number");
@@ -52,11 +58,8 @@ int JsonReader::Int(const QString& key, std::optional<int> fallback, int min, in
 
 double JsonReader::Double(const QString& key, std::optional<double> fallback, double min, double max) const
 {
-    if (!m_object.contains(key)) {
-        if (fallback)
-            return *fallback;
-        Fail(key, "is missing");
-    }
+    if (Absent(key, fallback.has_value()))
+        return *fallback;
     const QJsonValue value = m_object.value(key);
     if (!value.isDouble())
         Fail(key, "must be a number");
@@ -78,11 +81,8 @@ bool JsonReader::Bool(const QString& key, bool fallback) const
 
 QString JsonReader::String(const QString& key, std::optional<QString> fallback) const
 {
-    if (!m_object.contains(key)) {
-        if (fallback)
-            return *fallback;
-        Fail(key, "is missing");
-    }
+    if (Absent(key, fallback.has_value()))
+        return *fallback;
     const QJsonValue value = m_object.value(key);
     if (!value.isString())
         Fail(key, "must be a text in double quotes");

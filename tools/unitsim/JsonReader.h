@@ -42,6 +42,8 @@ public:
 
 private:
     QJsonValue Required(const QString& key) const;
+    // True when key is absent and a fallback applies; fails when it is absent without one.
+    bool Absent(const QString& key, bool hasFallback) const;
 
     QJsonObject m_object;
     QString m_path;
