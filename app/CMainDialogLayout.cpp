@@ -46,6 +46,10 @@ void CMainDialog::CreateControls()
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(du.Size(314, 318));
 
+    // Group boxes as dialog templates draw them: the frame line runs through the middle of the
+    // title, so the frame fills the box's whole rectangle.
+    setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+                                 "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
     // Frames and group boxes first, so that the controls lie above them.
     Place(new QGroupBox(this), du, {5, 5, 304, 130});
     Place(new QGroupBox(QStringLiteral("Status"), this), du, {5, 138, 304, 155});
@@ -54,7 +58,9 @@ void CMainDialog::CreateControls()
     Place(new QGroupBox(QStringLiteral("Data Download"), this), du, {11, 93, 291, 35});
     auto* labelIp = Place(new QLabel(QStringLiteral("IP Address"), this), du, {16, 25, 37, 10});
     auto* labelPassword = Place(new QLabel(QStringLiteral("Password"), this), du, {16, 48, 37, 10});
-    auto* labelPeriod = Place(new QLabel(QStringLiteral("Collection period (sec)"), this), du, {16, 66, 37, 18});
+    // Up to the edit rather than 37 units wide: in the desktop's wider font the text needs the
+    // room to stay on two lines.
+    auto* labelPeriod = Place(new QLabel(QStringLiteral("Collection period (sec)"), this), du, {16, 66, 42, 18});
     labelPeriod->setWordWrap(true);
     labelPeriod->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 

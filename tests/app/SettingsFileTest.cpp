@@ -22,29 +22,28 @@ const QString kEndOfFile = QStringLiteral("An attempt was made to access Veltran
 const QByteArray kWorkedExample = Hex("02 00 00 00, 0D 31 39 38 2E 31 36 38 2E 30 2E 31 30 30, 02 31 30,"
                                       " 06 44 3A 5C 6C 6F 67, 00, 00, 01");
 
-CSettings WorkedExampleRecord()
+CSettings Record(const char* ip, const char* period, const char* folder, const char* password, int overwrite,
+                 int localZone)
 {
     CSettings s;
-    s.m_strIpAddress = "198.168.0.100";
-    s.m_strPeriod = "10";
-    s.m_strFolder = "D:\\log";
-    s.m_strPassword = "";
-    s.m_bOverwrite = 0;
-    s.m_bLocalTimezone = 1;
+    s.m_strIpAddress = ip;
+    s.m_strPeriod = period;
+    s.m_strFolder = folder;
+    s.m_strPassword = password;
+    s.m_bOverwrite = static_cast<std::uint8_t>(overwrite);
+    s.m_bLocalTimezone = static_cast<std::uint8_t>(localZone);
     return s;
+}
+
+CSettings WorkedExampleRecord()
+{
+    return Record("198.168.0.100", "10", "D:\\log", "", 0, 1);
 }
 
 // A record that no file in these tests holds, to see what a read leaves alone.
 CSettings Sentinel()
 {
-    CSettings s;
-    s.m_strIpAddress = "10.9.8.7";
-    s.m_strPeriod = "77";
-    s.m_strFolder = "/keep";
-    s.m_strPassword = "kept";
-    s.m_bOverwrite = 1;
-    s.m_bLocalTimezone = 1;
-    return s;
+    return Record("10.9.8.7", "77", "/keep", "kept", 1, 1);
 }
 
 bool Same(const CSettings& a, const CSettings& b)
