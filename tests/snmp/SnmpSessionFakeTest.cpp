@@ -10,6 +10,8 @@
 #include <chrono>
 #include <thread>
 
+#include <unistd.h>
+
 namespace {
 
 using ber::Bytes;
@@ -429,4 +431,77 @@ TEST_F(SnmpSessionFake, CloseAfterFailedOpen)
     EXPECT_EQ(status, "Session opened successfully");
     EXPECT_TRUE(session.Close());
     EXPECT_FALSE(session.Close());
+}
+
+// Sessions on several threads at once: opens are serialised inside, each session is used by
+// its own thread, and every read gets its own answer.
+TEST_F(SnmpSessionFake, SessionsOnManyThreads)
+{
+    FakeAgent agent(m_address, [](const FakeAgent::Received& in) -> std::vector<FakeAgent::Reply> {
+        if (!in.request)
+            return {};
+        // Answer with the last sub-identifier asked for, so each thread can check its own.
+        const auto value = ber::Integer(in.request->oids[0].back());
+        return {{FakeAgent::Response(*in.request, FakeAgent::Echo(*in.request, {value}))}};
+    });
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 10;
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round) {
+                CSnmpSession session;
+                std::string status;
+                std::vector<std::string> values;
+                std::string errorText;
+                int errorCode = 0;
+                const std::string id = std::to_string(t * 100 + round);
+                if (session.Open(m_address, "public", 2, 1, status)
+                    && session.Get({kOid + "." + id}, values, errorText, errorCode) && values.size() == 1
+                    && values[0] == id)
+                    ++good;
+                session.Close();
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(good, kThreads * kRounds);
+}
+
+// The library never writes to stderr, whatever goes wrong.
+TEST_F(SnmpSessionFake, NothingOnStderr)
+{
+    char path[] = "/tmp/veltrane-stderr-XXXXXX";
+    const int capture = ::mkstemp(path);
+    ASSERT_GE(capture, 0);
+    const int saved = ::dup(2);
+    ::dup2(capture, 2);
+    {
+        CSnmpSession failed;
+        std::string status;
+        failed.Open(m_address + ":70000", "public", 1, 0, status);
+        failed.Close();
+
+        Open(1, 0);
+        Get({kOid}); // nothing listening: refused, then a time-out
+        FakeAgent agent(m_address, [](const FakeAgent::Received& in) -> std::vector<FakeAgent::Reply> {
+            if (!in.request)
+                return {};
+            const Bytes good = FakeAgent::Response(*in.request, FakeAgent::Echo(*in.request, {ber::Integer(1)}));
+            Bytes bad = good;
+            bad[1] = static_cast<std::uint8_t>(bad[1] + 3);
+            return {{Cut(good, 9)}, {bad}, {ber::Message(1, "x", 0xA2, 1, 0, 0, {})}, {good, 50}};
+        });
+        Get({kOid});
+        Get({kOid, "bad"});
+    }
+    ::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    const off_t size = ::lseek(capture, 0, SEEK_END);
+    ::close(capture);
+    ::unlink(path);
+    EXPECT_EQ(size, 0);
 }
