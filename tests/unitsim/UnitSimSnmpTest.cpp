@@ -261,3 +261,17 @@ TEST(SnmpClients, WaveValuesMoveAndUptimeCounts)
     EXPECT_TRUE(system.out.contains(".1.3.6.1.2.1.1.5.0 = STRING: \"Moving\"")) << system.out.toStdString();
     EXPECT_TRUE(system.out.contains(".1.3.6.1.2.1.1.3.0 = Timeticks: (")) << system.out.toStdString();
 }
+
+TEST(SnmpClients, OnlyVersion1IsAnswered)
+{
+    REQUIRE_PORT_161();
+    UnitSimProcess sim;
+    ASSERT_TRUE(sim.StartUnit(TwoPortUnit(), CurrentTestAddress())) << sim.Error().toStdString();
+    QStringList args = SnmpArgs(CurrentTestAddress(), "public", "0.5");
+    args[0] = "-v2c";
+    const ToolRun v2 = RunTool("snmpget", args << Oem("1.2.2.1.16.1.5.0"));
+    EXPECT_TRUE(v2.err.contains("Timeout")) << v2.err.toStdString();
+    const QStringList log = sim.LogLines();
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_TRUE(log[0].startsWith(QString::fromStdString(CurrentTestAddress()) + " snmp unreadable ")) << log[0].toStdString();
+}
