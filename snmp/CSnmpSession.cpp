@@ -191,7 +191,12 @@ void AppendFormat(std::string& out, const char* format, auto... args)
 
 CSnmpSession::CSnmpSession() = default;
 
-CSnmpSession::~CSnmpSession() = default;
+// The owners close before they destroy; closing here as well only matters for an owner that
+// forgot, which would otherwise leak a socket per collection cycle.
+CSnmpSession::~CSnmpSession()
+{
+    Close();
+}
 
 void CSnmpSession::InitLibrary()
 {
@@ -218,6 +223,7 @@ bool CSnmpSession::Open(const std::string& agentAddress, const std::string& comm
                         std::string& statusText)
 {
     InitLibrary();
+    Close(); // a second Open must not leak the first session
 
     netsnmp_session settings;
     std::string peer = agentAddress;

@@ -13,7 +13,7 @@ struct variable_list;
 class CSnmpSession {
 public:
     CSnmpSession();
-    // Does not close the session: the owner calls Close first.
+    // The owner calls Close first; a session still open is closed here so that it cannot leak.
     virtual ~CSnmpSession();
     CSnmpSession(const CSnmpSession&) = delete;
     CSnmpSession& operator=(const CSnmpSession&) = delete;

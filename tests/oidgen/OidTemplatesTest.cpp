@@ -7,6 +7,7 @@
 #include <climits>
 #include <regex>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -91,18 +92,22 @@ TEST(OidTemplates, ExpandedOidWorksOnACopy)
 // sub-table families.
 TEST(OidTemplates, Catalogue)
 {
-    EXPECT_STREQ(oidtpl::kTable16Status, "$[OEM].1.2.2.1.16.1.5.$[PORT]");
-    EXPECT_STREQ(oidtpl::kTable17Status, "$[OEM].1.2.2.1.17.1.5.$[PORT]");
-    EXPECT_STREQ(oidtpl::kTable16Description, "$[OEM].1.2.2.1.16.1.1.$[PORT]");
-    EXPECT_STREQ(oidtpl::kTable17Description, "$[OEM].1.2.2.1.17.1.1.$[PORT]");
-    EXPECT_STREQ(oidtpl::kTable17Type, "$[OEM].1.2.2.1.18.1.9.$[PORT]");
-    EXPECT_STREQ(oidtpl::kTable16Value, "$[OEM].1.2.2.1.16.1.3.$[PORT]");
-    EXPECT_STREQ(oidtpl::kTable17Value, "$[OEM].1.2.2.1.17.1.3.$[PORT]");
-    EXPECT_STREQ(oidtpl::kNumberingBase, "$[OEM].1.2.2.1.101.0");
-    EXPECT_STREQ(oidtpl::kArrayProbe, "$[OEM].1.2.2.1.19.33.$[ARRAY].1.0");
-    EXPECT_STREQ(oidtpl::kArrayStatus, "$[OEM].1.2.2.1.19.33.$[ARRAY].2.1.5.$[PORT]");
-    EXPECT_STREQ(oidtpl::kArrayDescription, "$[OEM].1.2.2.1.19.33.$[ARRAY].2.1.2.$[PORT]");
-    EXPECT_STREQ(oidtpl::kArrayValue, "$[OEM].1.2.2.1.19.33.$[ARRAY].2.1.3.$[PORT]");
+    const std::pair<const char*, const char*> fixed[] = {
+        {oidtpl::kTable16Status, "$[OEM].1.2.2.1.16.1.5.$[PORT]"},
+        {oidtpl::kTable17Status, "$[OEM].1.2.2.1.17.1.5.$[PORT]"},
+        {oidtpl::kTable16Description, "$[OEM].1.2.2.1.16.1.1.$[PORT]"},
+        {oidtpl::kTable17Description, "$[OEM].1.2.2.1.17.1.1.$[PORT]"},
+        {oidtpl::kTable17Type, "$[OEM].1.2.2.1.18.1.9.$[PORT]"},
+        {oidtpl::kTable16Value, "$[OEM].1.2.2.1.16.1.3.$[PORT]"},
+        {oidtpl::kTable17Value, "$[OEM].1.2.2.1.17.1.3.$[PORT]"},
+        {oidtpl::kNumberingBase, "$[OEM].1.2.2.1.101.0"},
+        {oidtpl::kArrayProbe, "$[OEM].1.2.2.1.19.33.$[ARRAY].1.0"},
+        {oidtpl::kArrayStatus, "$[OEM].1.2.2.1.19.33.$[ARRAY].2.1.5.$[PORT]"},
+        {oidtpl::kArrayDescription, "$[OEM].1.2.2.1.19.33.$[ARRAY].2.1.2.$[PORT]"},
+        {oidtpl::kArrayValue, "$[OEM].1.2.2.1.19.33.$[ARRAY].2.1.3.$[PORT]"},
+    };
+    for (const auto& [constant, text] : fixed)
+        EXPECT_STREQ(constant, text);
 
     const std::vector<int> order(std::begin(oidtpl::kSubTableFamilies), std::end(oidtpl::kSubTableFamilies));
     EXPECT_EQ(order, (std::vector<int>{30, 26, 27, 28, 32}));

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include <unistd.h>
@@ -504,4 +505,32 @@ TEST_F(SnmpSessionFake, NothingOnStderr)
     ::close(capture);
     ::unlink(path);
     EXPECT_EQ(size, 0);
+}
+
+// Sessions give their sockets back: after Close, after a second Open on the same object, and
+// when an owner destroys a session it forgot to close.
+TEST_F(SnmpSessionFake, NoSocketIsLeaked)
+{
+    const auto openDescriptors = [] {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            (void)entry;
+            ++count;
+        }
+        return count;
+    };
+    const int before = openDescriptors();
+    for (int i = 0; i < 50; ++i) {
+        std::string status;
+        CSnmpSession closed;
+        ASSERT_TRUE(closed.Open(m_address, "public", 1, 0, status));
+        closed.Close();
+        CSnmpSession reopened;
+        ASSERT_TRUE(reopened.Open(m_address, "public", 1, 0, status));
+        ASSERT_TRUE(reopened.Open(m_address, "public", 1, 0, status));
+        reopened.Close();
+        CSnmpSession forgotten;
+        ASSERT_TRUE(forgotten.Open(m_address, "public", 1, 0, status));
+    }
+    EXPECT_EQ(openDescriptors(), before);
 }
