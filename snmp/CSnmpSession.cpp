@@ -132,12 +132,9 @@ int OnRequestDone(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* 
     case NETSNMP_CALLBACK_OP_TIMED_OUT:
         pending->status = STAT_TIMEOUT;
         break;
-    case NETSNMP_CALLBACK_OP_SEND_FAILED:
-    case NETSNMP_CALLBACK_OP_DISCONNECT:
-    case NETSNMP_CALLBACK_OP_SEC_ERROR:
-        pending->status = STAT_ERROR;
-        break;
-    default: // notices such as a resend: the request goes on
+    default:
+        // Resend notices and failed resends: net-snmp keeps the request and ends it later with
+        // a response or a time-out, so the wait goes on.
         return 1;
     }
     pending->waiting = false;
@@ -157,8 +154,8 @@ int SendAndWait(void* session, netsnmp_pdu* request, const std::vector<std::vect
         snmp_free_pdu(request);
         return STAT_ERROR;
     }
-    // Only net-snmp's callback ends the wait: it fires on the response, or on the time-out
-    // after the last resend.
+    // net-snmp's callback ends the wait: it fires on the response, or on the time-out after
+    // the last resend.
     while (pending.waiting) {
         netsnmp_large_fd_set fds;
         netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
@@ -166,8 +163,11 @@ int SendAndWait(void* session, netsnmp_pdu* request, const std::vector<std::vect
         int block = 0;
         timeval wait{1, 0};
         snmp_sess_select_info2_flags(session, &numfds, &fds, &wait, &block, NETSNMP_SELECT_NOALARMS);
-        if (block)
-            wait = {1, 0}; // never block without a limit while a request is pending
+        if (block) {
+            // net-snmp holds no request any more, yet gave no final word: nothing will come.
+            netsnmp_large_fd_set_cleanup(&fds);
+            break;
+        }
         const int count = netsnmp_large_fd_set_select(numfds, &fds, nullptr, nullptr, &wait);
         if (count > 0)
             snmp_sess_read2(session, &fds);
