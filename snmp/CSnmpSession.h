@@ -24,11 +24,16 @@ public:
 
     bool Open(const std::string& agentAddress, const std::string& community, int timeout, int retries,
               std::string& statusText);
+    // OID texts are numeric: with a leading dot absolute, without it relative to 1.3.6.1.2.1.
+    // An empty list or a text that does not convert fails with code 0 and sends nothing. A
+    // request that fails locally reports net-snmp's (negative) error number.
     bool Get(const std::vector<std::string>& oids, std::vector<std::string>& values, std::string& errorText,
              int& errorCode);
     bool Close();
 
-    // The text of one returned binding's value, by its ASN type.
+    // The text of one returned binding's value, by its ASN type. Values are never cut (a cut
+    // value would be a wrong value in the data file); Counter64 gives an unsigned decimal; NULL,
+    // the exception values and other types give an empty text.
     static std::string FormatValue(const variable_list& binding);
 
 private:
