@@ -1,5 +1,7 @@
 #include "snmp/CSnmpSession.h"
 
+#include <arpa/inet.h>
+
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 #include <net-snmp/library/large_fd_set.h>
@@ -225,8 +227,16 @@ bool CSnmpSession::Open(const std::string& agentAddress, const std::string& comm
     InitLibrary();
     Close(); // a second Open must not leak the first session
 
+    // Units are addressed by dotted IPv4 address only. Anything else would reach net-snmp's
+    // name resolution and send a DNS query before the first SNMP packet.
+    in_addr parsed{};
+    if (inet_pton(AF_INET, agentAddress.c_str(), &parsed) != 1) {
+        statusText = "Session could not be opened successfully";
+        return false;
+    }
+
     netsnmp_session settings;
-    std::string peer = agentAddress;
+    std::string peer = "udp:" + agentAddress + ":161";
     std::string communityBytes = community;
     {
         std::lock_guard lock(LibraryMutex());

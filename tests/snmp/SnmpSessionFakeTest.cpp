@@ -414,6 +414,17 @@ TEST_F(SnmpSessionFake, BadOidListsSendNothing)
     EXPECT_EQ(agent.DatagramCount(), 1);
 }
 
+// Only dotted IPv4 addresses open: a host name would cost a DNS query before any SNMP.
+TEST_F(SnmpSessionFake, OpenRefusesAnythingButADottedAddress)
+{
+    for (const std::string bad : {"localhost", "127.0.0.256", "udp:" + m_address, m_address + ":161", std::string()}) {
+        CSnmpSession session;
+        std::string status;
+        EXPECT_FALSE(session.Open(bad, "public", 1, 0, status)) << bad;
+        EXPECT_EQ(status, "Session could not be opened successfully");
+    }
+}
+
 // A failed Open leaves a session that Close and Get refuse without touching the network.
 TEST_F(SnmpSessionFake, CloseAfterFailedOpen)
 {
