@@ -417,7 +417,7 @@ TEST_F(SnmpSessionFake, BadOidListsSendNothing)
 // Only dotted IPv4 addresses open: a host name would cost a DNS query before any SNMP.
 TEST_F(SnmpSessionFake, OpenRefusesAnythingButADottedAddress)
 {
-    for (const std::string bad : {"localhost", "127.0.0.256", "udp:" + m_address, m_address + ":161", std::string()}) {
+    for (const std::string& bad : std::vector<std::string>{"localhost", "127.0.0.256", "udp:" + m_address, m_address + ":161", ""}) {
         CSnmpSession session;
         std::string status;
         EXPECT_FALSE(session.Open(bad, "public", 1, 0, status)) << bad;
