@@ -2,6 +2,9 @@
 
 #include "app/CAboutDialog.h"
 #include "app/CIpAddressCtrl.h"
+#include "collect/CCollector.h"
+#include "collect/CFileNameDialog.h"
+#include "oidgen/ReadOidDlg.h"
 #include "platform/MessageBox.h"
 #include "platform/ModalDialog.h"
 #include "platform/Resources.h"
@@ -177,15 +180,19 @@ void CMainDialog::OnStart()
     // Written before the checks: a failed check does not undo it.
     SaveSettings();
 
-    // The collector (made on the first Start, kept until the dialog goes) takes a copy of the
-    // OID list, the address and the community here.
+    if (!m_pCollector)
+        m_pCollector = std::make_unique<CCollector>(this);
+    m_pCollector->SetOidList(m_oidList);
+    m_pCollector->SetAgent(m_ipAddress->GetAddressText());
+    m_pCollector->SetCommunity(m_editPassword->text());
 
     if (m_editPeriod->text().isEmpty()) {
         FailCheck(QStringLiteral("Error! Time(sec) is not entered."), m_editPeriod);
         return;
     }
 
-    // The collector takes the period here.
+    // Saturated, not wrapped; the collector bounds it to what its timer can do.
+    m_pCollector->SetPeriod(CCollector::PeriodFromText(m_editPeriod->text()));
 
     if (m_editFolder->text().isEmpty()) {
         // To Browse, not to the edit: the folder is meant to be chosen.
@@ -193,7 +200,8 @@ void CMainDialog::OnStart()
         return;
     }
 
-    // The collector takes the folder and starts its run here.
+    m_pCollector->SetFolder(m_editFolder->text());
+    m_pCollector->StartRun();
 
     // Set whatever the run's outcome, also when no run started.
     m_bCollecting = true;
@@ -201,8 +209,41 @@ void CMainDialog::OnStart()
 
 void CMainDialog::OnStop()
 {
-    // The collector stops its run here.
+    if (m_pCollector)
+        m_pCollector->StopRun();
     m_bCollecting = false;
+}
+
+QPushButton* CMainDialog::RunButtonWidget(RunButton button) const
+{
+    switch (button) {
+    case RunButton::Start: return m_btnStart;
+    case RunButton::Stop: return m_btnStop;
+    case RunButton::GetOid: return m_btnGetOid;
+    }
+    return m_btnStart;
+}
+
+void CMainDialog::EnableRunButton(RunButton button, bool enable)
+{
+    RunButtonWidget(button)->setEnabled(enable);
+}
+
+void CMainDialog::FocusRunButton(RunButton button)
+{
+    RunButtonWidget(button)->setFocus();
+}
+
+void CMainDialog::ClearStatusList()
+{
+    m_listStatus->ResetContent();
+    m_listStatus->ClearLinks();
+}
+
+int CMainDialog::RunFileNameDialog(CFileNameDialog& dialog)
+{
+    dialog.setParent(this, dialog.windowFlags());
+    return platform::ExecModal(dialog);
 }
 
 void CMainDialog::OnGetOid()
@@ -215,10 +256,12 @@ void CMainDialog::OnGetOid()
 
 void CMainDialog::RunOidGenDialog(const QString& ipAddress, const QString& community)
 {
-    // The Generate OID dialog runs here; on OK m_oidList becomes a copy of its list, on Cancel
-    // it keeps its old contents.
-    Q_UNUSED(ipAddress);
-    Q_UNUSED(community);
+    COidGenDialog dialog;
+    dialog.m_strIpAddress = ToBytes(ipAddress);
+    dialog.m_strCommunity = ToBytes(community);
+    // On Cancel the old list stays.
+    if (platform::ExecModal(dialog) == QDialog::Accepted)
+        m_oidList = dialog.m_oidList;
 }
 
 void CMainDialog::OnBrowse()

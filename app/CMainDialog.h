@@ -1,12 +1,15 @@
 #pragma once
 #include "app/CSettings.h"
+#include "collect/ICollectorView.h"
 #include "platform/IStatusReporter.h"
 
 #include <QDialog>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+class CCollector;
 class CGifAnimator;
 class CIpAddressCtrl;
 class CStatusListBox;
@@ -21,7 +24,7 @@ class QPushButton;
 //
 // Template 102, laid out in dialog units. Control ids are kept as the widgets' object names
 // ("1000", ...), so GetDlgItem finds them.
-class CMainDialog : public QDialog, public IStatusReporter {
+class CMainDialog : public QDialog, public IStatusReporter, public ICollectorView {
     Q_OBJECT
 public:
     enum ControlId {
@@ -55,7 +58,13 @@ public:
 
     // Enables or disables, in this order, the folder edit, the password edit, the period
     // edit, Browse and the IP address control.
-    void EnableSettingInputs(bool enable);
+    void EnableSettingInputs(bool enable) override;
+
+    // ICollectorView: what the collector does to the window besides the status operations.
+    void EnableRunButton(RunButton button, bool enable) override;
+    void FocusRunButton(RunButton button) override;
+    void ClearStatusList() override;
+    int RunFileNameDialog(CFileNameDialog& dialog) override;
 
     // The controls' values into the record, then the record into the settings file.
     bool SaveSettings();
@@ -65,6 +74,8 @@ public:
     const CSettings& Settings() const { return m_settings; }
     const std::vector<std::string>& OidList() const { return m_oidList; }
     bool IsCollecting() const { return m_bCollecting; }
+    // Null until the first Start, then kept to the end.
+    const CCollector* Collector() const { return m_pCollector.get(); }
 
 public slots:
     void OnStart();
@@ -90,7 +101,11 @@ private:
     // Message box, then the focus to the control to fix.
     void FailCheck(const QString& message, QWidget* focus);
 
+    QPushButton* RunButtonWidget(RunButton button) const;
+
     std::vector<std::string> m_oidList;
+    // Made on the first Start, reused by every later one; destroyed before the controls.
+    std::unique_ptr<CCollector> m_pCollector;
     QCheckBox* m_checkOverwrite = nullptr;
     QCheckBox* m_checkLocalTimezone = nullptr;
     QPushButton* m_btnDownload = nullptr;

@@ -59,6 +59,24 @@ protected:
     QAbstractButton* Button(int id) const { return Item<QAbstractButton>(id); }
     QWidget* Focus() const { return QApplication::focusWidget(); }
 
+    // OnStart with every check passed but no run: the data file is there already and the File
+    // Name dialog is cancelled, so nothing is ever sent to the address in the IP control.
+    void StartWithoutRun()
+    {
+        const QString folder = Edit(CMainDialog::IdFolder)->text();
+        ASSERT_TRUE(QDir::cleanPath(QDir(folder).absolutePath()).startsWith(m_cwd.Path())) << "a folder of the test's own";
+        ASSERT_TRUE(QDir().mkpath(folder));
+        WriteFileBytes(folder + "/data" + Ip()->GetAddressText() + ".txt", "old\r\n");
+        int fileNameDialogs = 0;
+        platform::SetModalHandler([&](QDialog&) -> std::optional<int> {
+            ++fileNameDialogs;
+            return QDialog::Rejected;
+        });
+        m_dialog->OnStart();
+        platform::SetModalHandler({});
+        EXPECT_EQ(fileNameDialogs, 1);
+    }
+
     // Fills the inputs through the keyboard.
     void Type(int id, const QString& text)
     {
@@ -110,16 +128,16 @@ TEST_F(MainDialogTest, FirstStartShowsTheDefaultsAndTheIdleState)
 
 TEST_F(MainDialogTest, StoredValuesFillTheControlsAndNonzeroFlagsAreWrittenBackAsOne)
 {
-    Open(Version2File("192.0.2.20", "30", "/tmp/data", "public", 7, '\xFF'), true);
+    Open(Version2File("192.0.2.20", "30", "data", "public", 7, '\xFF'), true);
     EXPECT_EQ(Ip()->text(), QStringLiteral("192.0.2.20"));
     EXPECT_EQ(Edit(CMainDialog::IdPeriod)->text(), QStringLiteral("30"));
-    EXPECT_EQ(Edit(CMainDialog::IdFolder)->text(), QStringLiteral("/tmp/data"));
+    EXPECT_EQ(Edit(CMainDialog::IdFolder)->text(), QStringLiteral("data"));
     EXPECT_EQ(Edit(CMainDialog::IdPassword)->text(), QStringLiteral("public"));
     EXPECT_TRUE(Button(CMainDialog::IdCheckOverwrite)->isChecked());
     EXPECT_TRUE(Button(CMainDialog::IdCheckLocalTimezone)->isChecked());
 
-    m_dialog->OnStart();
-    EXPECT_EQ(ReadFileBytes(kFile), Version2File("192.0.2.20", "30", "/tmp/data", "public", 1, 1));
+    StartWithoutRun();
+    EXPECT_EQ(ReadFileBytes(kFile), Version2File("192.0.2.20", "30", "data", "public", 1, 1));
     EXPECT_TRUE(m_spy.texts().isEmpty());
 }
 
@@ -160,7 +178,7 @@ TEST_F(MainDialogTest, StartWritesTheSettingsThenChecksPeriodThenFolder)
     EXPECT_FALSE(m_dialog->IsCollecting());
 
     Type(CMainDialog::IdFolder, m_cwd.Path());
-    m_dialog->OnStart();
+    StartWithoutRun();
     EXPECT_EQ(m_spy.texts().size(), 2);
     EXPECT_TRUE(m_dialog->IsCollecting());
     EXPECT_EQ(m_dialog->Settings().m_strFolder, m_cwd.Path().toStdString());
@@ -370,8 +388,8 @@ TEST_F(MainDialogTest, CheckBoxesKeepTheOptionFlagsInStep)
     Button(CMainDialog::IdCheckOverwrite)->setFocus();
     QTest::keyClick(Button(CMainDialog::IdCheckOverwrite), Qt::Key_Space);
     QTest::keyClick(Button(CMainDialog::IdCheckOverwrite), Qt::Key_Space);
-    Type(CMainDialog::IdFolder, QStringLiteral("/tmp"));
-    m_dialog->OnStart();
+    Type(CMainDialog::IdFolder, m_cwd.Path());
+    StartWithoutRun();
     EXPECT_EQ(m_dialog->Settings().m_bOverwrite, 0);
     EXPECT_EQ(m_dialog->Settings().m_bLocalTimezone, 1);
 }
