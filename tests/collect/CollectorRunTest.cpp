@@ -336,9 +336,9 @@ TEST_F(CollectorRun, DestroyingTheCollectorDuringAReadLeavesTheWindowAndFileAlon
     EXPECT_EQ(FileLines(DataPath()).size(), 1);
 }
 
-// The program's way out: the event loop ends (workers blocked on the window are released), the
-// window and its collector are destroyed. A read that waits for a silent unit (six seconds to
-// its time-out) must not keep the process alive.
+// The program's way out: the main window's modal loop ends and the window, with its collector,
+// is destroyed. A read that waits for a silent unit (six seconds to its time-out) must not keep
+// the process alive.
 TEST_F(CollectorRun, ClosingWhileAReadWaitsForASilentUnitEndsTheProcessPromptly)
 {
     m_collector.reset();

@@ -1,14 +1,14 @@
 // Runs a collection the way the main window does and closes it on request, to show how long
 // the process takes to end. Arguments: unit address, folder, one OID. Prints "running" once the
 // first line is written; on the line "close" on stdin it waits for a tick's read to be under
-// way, prints "closing" and ends as the program does: the event loop's end releases workers
-// waiting for the window, then the window deletes the collector.
+// way, prints "closing" and ends as the program does: the modal main window's loop ends, the
+// window deletes the collector on its way out, and main returns.
 #include "collect/CCollector.h"
 #include "collect/ICollectorView.h"
 #include "platform/ModalDialog.h"
-#include "platform/UiThread.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -49,27 +49,28 @@ int main(int argc, char** argv)
     std::printf("running\n");
     std::fflush(stdout);
 
+    QDialog window; // stands in for the main window, run modally as the program runs it
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QTimer poll;
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         char buffer[64];
         if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
-            QCoreApplication::exit(4);
+            window.done(4);
         input.setEnabled(false);
         QObject::connect(&poll, &QTimer::timeout, [&] {
             if (!collector->IsCycleBusy())
                 return;
             poll.stop();
             // Let the request go out, then close.
-            QTimer::singleShot(300, [] {
+            QTimer::singleShot(300, [&] {
                 std::printf("closing\n");
                 std::fflush(stdout);
-                QCoreApplication::quit();
+                window.reject();
             });
         });
         poll.start(20);
     });
-    const int code = app.exec(); // its end releases workers waiting in SendToUi
+    const int code = platform::ExecModal(window);
     collector.reset();
-    return code;
+    return code == QDialog::Rejected ? 0 : code;
 }
