@@ -4,6 +4,7 @@
 #include "app/CIpAddressCtrl.h"
 #include "collect/CCollector.h"
 #include "collect/CFileNameDialog.h"
+#include "oidgen/ReadOidDlg.h"
 #include "platform/MessageBox.h"
 #include "platform/ModalDialog.h"
 #include "platform/Resources.h"
@@ -255,10 +256,12 @@ void CMainDialog::OnGetOid()
 
 void CMainDialog::RunOidGenDialog(const QString& ipAddress, const QString& community)
 {
-    // The Generate OID dialog runs here; on OK m_oidList becomes a copy of its list, on Cancel
-    // it keeps its old contents.
-    Q_UNUSED(ipAddress);
-    Q_UNUSED(community);
+    COidGenDialog dialog;
+    dialog.m_strIpAddress = ToBytes(ipAddress);
+    dialog.m_strCommunity = ToBytes(community);
+    // On Cancel the old list stays.
+    if (platform::ExecModal(dialog) == QDialog::Accepted)
+        m_oidList = dialog.m_oidList;
 }
 
 void CMainDialog::OnBrowse()

@@ -206,7 +206,15 @@ TEST_F(MainDialogTest, GetOidChecksAddressThenPasswordAndWritesNothing)
     EXPECT_EQ(Focus(), Edit(CMainDialog::IdPassword));
 
     Type(CMainDialog::IdPassword, QStringLiteral("public"));
+    // All checks passed: the Generate OID dialog would scan now; it is cancelled unopened.
+    int generateOidRuns = 0;
+    platform::SetModalHandler([&](QDialog&) -> std::optional<int> {
+        ++generateOidRuns;
+        return QDialog::Rejected;
+    });
     QTest::mouseClick(Button(CMainDialog::IdGetOid), Qt::LeftButton);
+    platform::SetModalHandler({});
+    EXPECT_EQ(generateOidRuns, 1);
     EXPECT_EQ(m_spy.texts().size(), 3) << "all checks passed";
     EXPECT_FALSE(Button(CMainDialog::IdStart)->isEnabled()) << "no OID list yet";
     EXPECT_FALSE(QFileInfo::exists(kFile));
