@@ -31,7 +31,8 @@ public:
     // The existence test. None: the file exists and nobody holds a lock on it. FileNotFound:
     // it does not exist in an existing folder. Anything else is an error: BadPath when the
     // folder does not exist, SharingViolation while another program holds a lock on the file,
-    // IsDirectory when the path names a folder.
+    // IsDirectory when the path names a folder. Locks are fcntl/lockf locks of any kind, read
+    // or write; flock(2) locks are a separate kind on Linux and are not seen.
     static Result TestExists(const QString& path);
 
     CDataFile() = default;
