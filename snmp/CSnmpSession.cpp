@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -221,6 +222,19 @@ void CSnmpSession::InitLibrary()
     });
 }
 
+namespace {
+std::atomic<bool>& LoopbackOnly()
+{
+    static std::atomic<bool> loopbackOnly{false};
+    return loopbackOnly;
+}
+} // namespace
+
+void CSnmpSession::RestrictToLoopback()
+{
+    LoopbackOnly() = true;
+}
+
 bool CSnmpSession::Open(const std::string& agentAddress, const std::string& community, int timeout, int retries,
                         std::string& statusText)
 {
@@ -230,7 +244,8 @@ bool CSnmpSession::Open(const std::string& agentAddress, const std::string& comm
     // Units are addressed by dotted IPv4 address only. Anything else would reach net-snmp's
     // name resolution and send a DNS query before the first SNMP packet.
     in_addr parsed{};
-    if (inet_pton(AF_INET, agentAddress.c_str(), &parsed) != 1) {
+    if (inet_pton(AF_INET, agentAddress.c_str(), &parsed) != 1
+        || (LoopbackOnly().load() && (ntohl(parsed.s_addr) >> 24) != 127)) {
         statusText = "Session could not be opened successfully";
         return false;
     }

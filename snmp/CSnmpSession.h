@@ -22,6 +22,10 @@ public:
     // main thread before any worker starts; Open calls it too, for programs that forgot.
     static void InitLibrary();
 
+    // Test programs call this first thing: from then on Open refuses every address outside
+    // 127.0.0.0/8, so no test can ever send a packet to a real unit or a default address.
+    static void RestrictToLoopback();
+
     bool Open(const std::string& agentAddress, const std::string& community, int timeout, int retries,
               std::string& statusText);
     // OID texts are numeric: with a leading dot absolute, without it relative to 1.3.6.1.2.1.

@@ -3,6 +3,7 @@
 #include "common/TestSupport.h"
 
 #include "platform/MessageBox.h"
+#include "snmp/CSnmpSession.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // No test may reach anything but a unit of its own on this machine.
+    CSnmpSession::RestrictToLoopback();
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     platform::SetMessageBoxHandler([](const QString&, const QString& text) {

@@ -414,10 +414,11 @@ TEST_F(SnmpSessionFake, BadOidListsSendNothing)
     EXPECT_EQ(agent.DatagramCount(), 1);
 }
 
-// Only dotted IPv4 addresses open: a host name would cost a DNS query before any SNMP.
+// Only dotted IPv4 addresses open: a host name would cost a DNS query before any SNMP. Test
+// programs also refuse everything off loopback, the program's default address included.
 TEST_F(SnmpSessionFake, OpenRefusesAnythingButADottedAddress)
 {
-    for (const std::string& bad : std::vector<std::string>{"localhost", "127.0.0.256", "udp:" + m_address, m_address + ":161", ""}) {
+    for (const std::string& bad : std::vector<std::string>{"localhost", "127.0.0.256", "198.168.0.100", "udp:" + m_address, m_address + ":161", ""}) {
         CSnmpSession session;
         std::string status;
         EXPECT_FALSE(session.Open(bad, "public", 1, 0, status)) << bad;
