@@ -164,6 +164,9 @@ void COidGenDialog::SetupImageList()
     // Magenta is the mask colour; the strip holds none, so every pixel shows.
     QPixmap masked = strip;
     masked.setMask(strip.createMaskFromColor(QColor(255, 0, 255), Qt::MaskInColor));
+    QPixmap blank(kRowIconSize);
+    blank.fill(Qt::transparent);
+    m_noIcon = QIcon(blank);
     for (int i = 0; i < 3; ++i)
         m_imageList[static_cast<std::size_t>(i)] = QIcon(masked.copy(i * kRowIconSize.width(), 0, kRowIconSize.width(), kRowIconSize.height()));
 }
@@ -203,9 +206,12 @@ void COidGenDialog::AddListItem(const std::string& label, int iconIndex, const s
         item->setText(0, FromBytes(label));
         item->setText(1, FromBytes(description));
         item->setText(2, FromBytes(status));
-        // An index past the image list shows no icon.
+        // An index past the image list shows no icon; an empty one of the same size keeps the
+        // labels of all rows in one column.
         if (iconIndex >= 0 && iconIndex < static_cast<int>(m_imageList.size()))
             item->setIcon(0, m_imageList[static_cast<std::size_t>(iconIndex)]);
+        else
+            item->setIcon(0, m_noIcon);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemNeverHasChildren);
         item->setCheckState(0, Qt::Unchecked);
         item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(row)));

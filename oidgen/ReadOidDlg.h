@@ -97,6 +97,7 @@ private:
     QTreeWidget* m_listSensors = nullptr;
     QString m_strStatus;
     std::array<QIcon, 3> m_imageList;
+    QIcon m_noIcon; // a transparent picture for rows without an image
 
     bool m_bInitialised = false;
     bool m_bScanFinished = false;          // UI thread only
