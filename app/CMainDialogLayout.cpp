@@ -19,18 +19,9 @@ struct DluRect {
     int x, y, width, height;
 };
 
-template <typename Widget>
-Widget* Place(Widget* widget, const CDialogUnits& du, DluRect r, int id = 0)
-{
-    widget->setGeometry(du.Rect(r.x, r.y, r.width, r.height));
-    if (id != 0)
-        widget->setObjectName(QString::number(id));
-    return widget;
-}
-
 QLineEdit* MakeEdit(QWidget* parent, const CDialogUnits& du, DluRect r, int id, const QString& label)
 {
-    auto* edit = Place(new QLineEdit(parent), du, r, id);
+    auto* edit = du.Place(new QLineEdit(parent), r.x, r.y, r.width, r.height, id);
     edit->setAccessibleName(label);
     return edit;
 }
@@ -51,21 +42,21 @@ void CMainDialog::CreateControls()
     setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
                                  "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
     // Frames and group boxes first, so that the controls lie above them.
-    Place(new QGroupBox(this), du, {5, 5, 304, 130});
-    Place(new QGroupBox(QStringLiteral("Status"), this), du, {5, 138, 304, 155});
-    Place(new QGroupBox(QStringLiteral("Setting"), this), du, {11, 12, 132, 76});
-    Place(new QGroupBox(QStringLiteral("Folder to save data"), this), du, {146, 12, 157, 33});
-    Place(new QGroupBox(QStringLiteral("Data Download"), this), du, {11, 93, 291, 35});
-    auto* labelIp = Place(new QLabel(QStringLiteral("IP Address"), this), du, {16, 25, 37, 10});
-    auto* labelPassword = Place(new QLabel(QStringLiteral("Password"), this), du, {16, 48, 37, 10});
+    du.Place(new QGroupBox(this), 5, 5, 304, 130);
+    du.Place(new QGroupBox(QStringLiteral("Status"), this), 5, 138, 304, 155);
+    du.Place(new QGroupBox(QStringLiteral("Setting"), this), 11, 12, 132, 76);
+    du.Place(new QGroupBox(QStringLiteral("Folder to save data"), this), 146, 12, 157, 33);
+    du.Place(new QGroupBox(QStringLiteral("Data Download"), this), 11, 93, 291, 35);
+    auto* labelIp = du.Place(new QLabel(QStringLiteral("IP Address"), this), 16, 25, 37, 10);
+    auto* labelPassword = du.Place(new QLabel(QStringLiteral("Password"), this), 16, 48, 37, 10);
     // Up to the edit rather than 37 units wide: in the desktop's wider font the text needs the
     // room to stay on two lines.
-    auto* labelPeriod = Place(new QLabel(QStringLiteral("Collection period (sec)"), this), du, {16, 66, 42, 18});
+    auto* labelPeriod = du.Place(new QLabel(QStringLiteral("Collection period (sec)"), this), 16, 66, 42, 18);
     labelPeriod->setWordWrap(true);
     labelPeriod->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     // The controls in tab order.
-    m_ipAddress = Place(new CIpAddressCtrl(this), du, {59, 22, 75, 14}, IdIpAddress);
+    m_ipAddress = du.Place(new CIpAddressCtrl(this), 59, 22, 75, 14, IdIpAddress);
     m_ipAddress->setAccessibleName(labelIp->text());
     m_editPassword = MakeEdit(this, du, {59, 45, 34, 14}, IdPassword, labelPassword->text());
     m_editPassword->setEchoMode(QLineEdit::Password);
@@ -76,25 +67,25 @@ void CMainDialog::CreateControls()
     labelPassword->setBuddy(m_editPassword);
     labelPeriod->setBuddy(m_editPeriod);
 
-    m_btnBrowse = Place(new QPushButton(QStringLiteral("Browse"), this), du, {257, 22, 40, 17}, IdBrowse);
-    m_btnStart = Place(new QPushButton(QStringLiteral("Start"), this), du, {202, 49, 45, 17}, IdStart);
-    m_btnStop = Place(new QPushButton(QStringLiteral("Stop"), this), du, {255, 49, 45, 17}, IdStop);
-    m_btnGetOid = Place(new QPushButton(QStringLiteral("Get OID"), this), du, {202, 72, 45, 17}, IdGetOid);
-    m_btnExit = Place(new QPushButton(QStringLiteral("Exit"), this), du, {255, 72, 45, 17}, IdExit);
+    m_btnBrowse = du.Place(new QPushButton(QStringLiteral("Browse"), this), 257, 22, 40, 17, IdBrowse);
+    m_btnStart = du.Place(new QPushButton(QStringLiteral("Start"), this), 202, 49, 45, 17, IdStart);
+    m_btnStop = du.Place(new QPushButton(QStringLiteral("Stop"), this), 255, 49, 45, 17, IdStop);
+    m_btnGetOid = du.Place(new QPushButton(QStringLiteral("Get OID"), this), 202, 72, 45, 17, IdGetOid);
+    m_btnExit = du.Place(new QPushButton(QStringLiteral("Exit"), this), 255, 72, 45, 17, IdExit);
 
-    m_listStatus = Place(new CStatusListBox(this), du, {12, 150, 290, 137}, IdStatusList);
+    m_listStatus = du.Place(new CStatusListBox(this), 12, 150, 290, 137, IdStatusList);
     m_listStatus->setAccessibleName(QStringLiteral("Status"));
 
-    m_staticStatus = Place(new QLabel(QStringLiteral("Status"), this), du, {5, 299, 304, 13}, IdStatusText);
+    m_staticStatus = du.Place(new QLabel(QStringLiteral("Status"), this), 5, 299, 304, 13, IdStatusText);
     m_staticStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_staticStatus->setTextFormat(Qt::PlainText);
 
-    m_animation = Place(new CGifAnimator(this), du, {159, 57, 24, 23}, IdLamp);
+    m_animation = du.Place(new CGifAnimator(this), 159, 57, 24, 23, IdLamp);
     m_animation->setAccessibleName(QStringLiteral("Status lamp"));
 
-    m_checkOverwrite = Place(new QCheckBox(QStringLiteral("Overwrite existed file"), this), du, {29, 107, 81, 12}, IdCheckOverwrite);
-    m_checkLocalTimezone = Place(new QCheckBox(QStringLiteral("Use local timezone"), this), du, {127, 107, 74, 12}, IdCheckLocalTimezone);
-    m_btnDownload = Place(new QPushButton(QStringLiteral("Download"), this), du, {227, 104, 45, 17}, IdDownload);
+    m_checkOverwrite = du.Place(new QCheckBox(QStringLiteral("Overwrite existed file"), this), 29, 107, 81, 12, IdCheckOverwrite);
+    m_checkLocalTimezone = du.Place(new QCheckBox(QStringLiteral("Use local timezone"), this), 127, 107, 74, 12, IdCheckLocalTimezone);
+    m_btnDownload = du.Place(new QPushButton(QStringLiteral("Download"), this), 227, 104, 45, 17, IdDownload);
 
     const QList<QWidget*> tabOrder = {m_ipAddress, m_editPassword, m_editPeriod, m_editFolder, m_btnBrowse,
                                       m_btnStart,  m_btnStop,      m_btnGetOid,  m_btnExit,    m_listStatus,

@@ -9,18 +9,8 @@ build=${BUILD_DIR:-$top/build}
 cycles=${1:-10000}
 address=127.0.61.61
 
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target collect_soak veltrane-unitsim >/dev/null
-
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$top/bench/common.sh"
+bench_prepare collect_soak veltrane-unitsim
 
 cat >"$work/unit.json" <<JSON
 {"units": [{"address": "$address", "community": "public", "name": "Soak", "numbering": 0,

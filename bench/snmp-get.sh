@@ -11,18 +11,8 @@ repetitions=${1:-200}
 address=127.0.62.62
 prefix=.1.3.6.1.4.1.32473.98.1
 
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target bench_snmp_get >/dev/null
-
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$top/bench/common.sh"
+bench_prepare bench_snmp_get
 
 mkdir "$work/data" "$work/cache"
 for i in $(seq 64); do

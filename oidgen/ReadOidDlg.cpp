@@ -27,15 +27,6 @@ QString FromBytes(const std::string& bytes)
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-template <typename Widget>
-Widget* Place(Widget* widget, const CDialogUnits& du, int x, int y, int width, int height, int id = 0)
-{
-    widget->setGeometry(du.Rect(x, y, width, height));
-    if (id != 0)
-        widget->setObjectName(QString::number(id));
-    return widget;
-}
-
 CSensorRow* RowOf(const QTreeWidgetItem* item)
 {
     return reinterpret_cast<CSensorRow*>(item->data(0, Qt::UserRole).value<quintptr>());
@@ -70,10 +61,10 @@ void COidGenDialog::CreateControls()
                    | Qt::WindowCloseButtonHint);
     setFixedSize(du.Size(314, 175));
 
-    Place(new QGroupBox(this), du, 5, 5, 304, 146);
+    du.Place(new QGroupBox(this), 5, 5, 304, 146);
 
     // The controls in tab order, disabled until the scan is over.
-    m_listSensors = Place(new QTreeWidget(this), du, 11, 14, 230, 116, IdList);
+    m_listSensors = du.Place(new QTreeWidget(this), 11, 14, 230, 116, IdList);
     m_listSensors->setRootIsDecorated(false);
     m_listSensors->setItemsExpandable(false);
     m_listSensors->setUniformRowHeights(true);
@@ -85,21 +76,21 @@ void COidGenDialog::CreateControls()
     m_listSensors->setAccessibleName(QStringLiteral("Sensors"));
     m_listSensors->setEnabled(false);
 
-    m_btnSelectAll = Place(new QPushButton(QStringLiteral("Select All"), this), du, 11, 134, 37, 12, IdSelectAll);
-    m_btnClearAll = Place(new QPushButton(QStringLiteral("Clear All"), this), du, 54, 134, 37, 12, IdClearAll);
-    m_btnOK = Place(new QPushButton(QStringLiteral("OK"), this), du, 251, 14, 49, 17, IdOK);
-    m_btnCancel = Place(new QPushButton(QStringLiteral("Cancel"), this), du, 251, 40, 49, 17, IdCancel);
-    m_btnGenOid = Place(new QPushButton(QStringLiteral("Gen. OID"), this), du, 252, 66, 49, 17, IdGenOid);
+    m_btnSelectAll = du.Place(new QPushButton(QStringLiteral("Select All"), this), 11, 134, 37, 12, IdSelectAll);
+    m_btnClearAll = du.Place(new QPushButton(QStringLiteral("Clear All"), this), 54, 134, 37, 12, IdClearAll);
+    m_btnOK = du.Place(new QPushButton(QStringLiteral("OK"), this), 251, 14, 49, 17, IdOK);
+    m_btnCancel = du.Place(new QPushButton(QStringLiteral("Cancel"), this), 251, 40, 49, 17, IdCancel);
+    m_btnGenOid = du.Place(new QPushButton(QStringLiteral("Gen. OID"), this), 252, 66, 49, 17, IdGenOid);
     m_btnOK->setDefault(true);
     for (QPushButton* button : {m_btnSelectAll, m_btnClearAll, m_btnOK, m_btnCancel, m_btnGenOid})
         button->setEnabled(false);
     // Generation is reached through OK; the button itself is never shown.
     m_btnGenOid->setVisible(false);
 
-    m_staticStatus = Place(new QLabel(QStringLiteral("Status"), this), du, 5, 156, 304, 14, IdStatus);
+    m_staticStatus = du.Place(new QLabel(QStringLiteral("Status"), this), 5, 156, 304, 14, IdStatus);
     m_staticStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_staticStatus->setAccessibleName(QStringLiteral("Status"));
-    m_animation = Place(new CGifAnimator(this), du, 259, 100, 31, 30, IdAnimation);
+    m_animation = du.Place(new CGifAnimator(this), 259, 100, 31, 30, IdAnimation);
     m_animation->setAccessibleName(QStringLiteral("Busy"));
 
     connect(m_btnSelectAll, &QPushButton::clicked, this, &COidGenDialog::OnSelectAll);

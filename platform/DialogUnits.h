@@ -1,6 +1,7 @@
 #pragma once
 #include <QFont>
 #include <QRect>
+#include <QString>
 
 // Dialog units to pixels, the way dialog templates are laid out: the horizontal base unit is
 // the font's average character width (from the 52 letters), the vertical one the font's
@@ -14,6 +15,17 @@ public:
     int Y(int dlu) const;
     QRect Rect(int x, int y, int width, int height) const;
     QSize Size(int width, int height) const { return {X(width), Y(height)}; }
+
+    // Puts a control at its template position; a nonzero id becomes its object name, so the
+    // control can be found by its number as in the templates.
+    template <typename Widget>
+    Widget* Place(Widget* widget, int x, int y, int width, int height, int id = 0) const
+    {
+        widget->setGeometry(Rect(x, y, width, height));
+        if (id != 0)
+            widget->setObjectName(QString::number(id));
+        return widget;
+    }
     int BaseX() const { return m_nBaseX; }
     int BaseY() const { return m_nBaseY; }
 

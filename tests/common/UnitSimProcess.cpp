@@ -19,6 +19,13 @@ QString UnitSimProcess::Program()
     return QStringLiteral(VELTRANE_BINARY_DIR "/tools/unitsim/veltrane-unitsim");
 }
 
+testing::AssertionResult Started(const UnitSimProcess& sim, bool ok)
+{
+    if (ok)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << sim.Error().toStdString();
+}
+
 bool UnitSimProcess::StartUnit(const QJsonObject& unit, const std::string& address)
 {
     QJsonObject u = unit;

@@ -1,4 +1,5 @@
 #pragma once
+#include <gtest/gtest.h>
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
@@ -66,5 +67,8 @@ private:
     QString m_stdout;
     int m_nSkipLines = 0;
 };
+
+// For ASSERT_TRUE(Started(sim, sim.StartUnit(...))): the simulator's error as the failure text.
+testing::AssertionResult Started(const UnitSimProcess& sim, bool ok);
 
 } // namespace testsupport

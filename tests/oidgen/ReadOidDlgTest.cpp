@@ -58,13 +58,9 @@ std::string Oid(const std::string& rest)
 
 class OidGenDialogTest : public ::testing::Test {
 protected:
-    bool StartUnit(const QJsonObject& unit)
+    testing::AssertionResult StartUnit(const QJsonObject& unit)
     {
-        if (!m_sim.StartUnit(unit, m_address)) {
-            ADD_FAILURE() << m_sim.Error().toStdString();
-            return false;
-        }
-        return true;
+        return Started(m_sim, m_sim.StartUnit(unit, m_address));
     }
 
     // Opens the dialog on the test's unit and waits for the scan to end.

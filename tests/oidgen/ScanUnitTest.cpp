@@ -75,13 +75,9 @@ const char* const kNone = " IP %s has no sensor online.";
 // Starts the unit on the test's address and scans it with community.
 class ScanFixture : public ::testing::Test {
 protected:
-    bool StartUnit(const QJsonObject& unit)
+    testing::AssertionResult StartUnit(const QJsonObject& unit)
     {
-        if (!m_sim.StartUnit(unit, m_address)) {
-            ADD_FAILURE() << m_sim.Error().toStdString();
-            return false;
-        }
-        return true;
+        return Started(m_sim, m_sim.StartUnit(unit, m_address));
     }
 
     int Scan(const std::string& community = "public")

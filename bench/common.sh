@@ -1,0 +1,16 @@
+# Shared by the benchmark scripts: builds the targets they name in $build (configuring it
+# first if needed), makes a scratch folder $work and stops the peer $sim_pid on exit.
+bench_prepare() {
+  if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  fi
+  cmake --build "$build" --target "$@" >/dev/null
+  work=$(mktemp -d)
+  sim_pid=
+  trap bench_cleanup EXIT
+}
+
+bench_cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
