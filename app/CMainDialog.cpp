@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 
 namespace {
 constexpr int kMaxStatusLines = 50;
@@ -287,8 +288,20 @@ void CMainDialog::OnDownload()
     m_checkOverwrite->setEnabled(false);
     m_listStatus->ClearLinks();
 
-    // The download driver's thread starts here; it enables the three controls again when it
-    // ends.
+    // The download driver's thread starts here and calls OnDownloadFinished when it ends. Until
+    // the datalog client exists, say so and give the controls back at once, rather than leave
+    // them off for good.
+    QTimer::singleShot(0, this, [this] {
+        AddStatusLine(QStringLiteral("Datalog download is not available in this version."), false);
+        OnDownloadFinished();
+    });
+}
+
+void CMainDialog::OnDownloadFinished()
+{
+    m_btnDownload->setEnabled(true);
+    m_checkLocalTimezone->setEnabled(true);
+    m_checkOverwrite->setEnabled(true);
 }
 
 void CMainDialog::OnCheckOverwrite()

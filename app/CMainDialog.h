@@ -83,6 +83,8 @@ public slots:
     void OnGetOid();
     void OnBrowse();
     void OnDownload();
+    // The end of a download: Download and the two check boxes are on again.
+    void OnDownloadFinished();
     void OnCheckOverwrite();
     void OnCheckLocalTimezone();
     void OnAbout();

@@ -255,6 +255,11 @@ TEST_F(MainDialogTest, DownloadWritesTheSettingsThenChecksAddressPasswordFolder)
     EXPECT_FALSE(Button(CMainDialog::IdCheckLocalTimezone)->isEnabled());
     EXPECT_FALSE(Item<CStatusListBox>(CMainDialog::IdStatusList)->IsLinkLine(0));
     EXPECT_EQ(ReadFileBytes(kFile), Version2File("127.0.0.1", "10", m_cwd.Path().toUtf8(), "public", 1, 0));
+
+    // No datalog client yet: the download ends at once, says so, and gives the controls back.
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return download->isEnabled(); }));
+    EXPECT_TRUE(Button(CMainDialog::IdCheckOverwrite)->isEnabled());
+    EXPECT_TRUE(Button(CMainDialog::IdCheckLocalTimezone)->isEnabled());
 }
 
 TEST_F(MainDialogTest, EnterInAnEditEndsTheDialogLikeExit)
