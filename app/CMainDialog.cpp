@@ -5,6 +5,7 @@
 #include "collect/CCollector.h"
 #include "collect/CFileNameDialog.h"
 #include "oidgen/ReadOidDlg.h"
+#include "platform/DialogUnits.h"
 #include "platform/MessageBox.h"
 #include "platform/ModalDialog.h"
 #include "platform/Resources.h"
@@ -74,7 +75,7 @@ void CMainDialog::OnInitDialog()
 
 QWidget* CMainDialog::GetDlgItem(int id) const
 {
-    return findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly);
+    return DialogItem(this, id);
 }
 
 void CMainDialog::AddStatusLine(const QString& text, bool isFileLink)

@@ -102,7 +102,7 @@ void COidGenDialog::CreateControls()
 
 QWidget* COidGenDialog::GetDlgItem(int id) const
 {
-    return findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly);
+    return DialogItem(this, id);
 }
 
 void COidGenDialog::showEvent(QShowEvent* event)

@@ -2,6 +2,7 @@
 #include <QFont>
 #include <QRect>
 #include <QString>
+#include <QWidget>
 
 // Dialog units to pixels, the way dialog templates are laid out: the horizontal base unit is
 // the font's average character width (from the 52 letters), the vertical one the font's
@@ -37,3 +38,9 @@ private:
     int m_nBaseX;
     int m_nBaseY;
 };
+
+// The control placed with that id (see CDialogUnits::Place), or null.
+inline QWidget* DialogItem(const QWidget* dialog, int id)
+{
+    return dialog->findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly);
+}
