@@ -3,6 +3,7 @@
 #include "common/TestSupport.h"
 
 #include "platform/MessageBox.h"
+#include "download/getdata.h"
 #include "snmp/CSnmpSession.h"
 
 #include <QApplication>
@@ -14,6 +15,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // No test may reach anything but a unit of its own on this machine.
     CSnmpSession::RestrictToLoopback();
+    getdata::restrict_to_loopback();
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     platform::SetMessageBoxHandler([](const QString&, const QString& text) {
