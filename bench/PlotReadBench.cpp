@@ -1,0 +1,77 @@
+// Opening a large data file for a plot. Three modes, each run in its own process so that its
+// peak memory is its own:
+//   --make FILE LINES   writes a data file of LINES lines of 8 columns, one a minute
+//   --baseline FILE     reads the file and counts its lines, nothing more
+//   --plot FILE         reads it into plot series as the plot window does
+// Prints the elapsed time and the peak resident memory; it asserts nothing.
+#include "plot/CPlotReader.h"
+#include "plot/PlotLines.h"
+
+#include <QString>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+long PeakKiB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+int Make(const char* path, long lines)
+{
+    FILE* out = std::fopen(path, "wb");
+    if (!out)
+        return 1;
+    const std::int64_t t0 = *plotlines::WallClockSeconds(2025, 1, 1, 0, 0, 0);
+    for (long i = 0; i < lines; ++i) {
+        const std::string stamp = plotlines::FormatWallClock(t0 + 60LL * i);
+        std::fprintf(out, "%.10s,  %s,  %ld,  %ld,  %ld.%ld,  %ld,  1,  -2,  300,  %ld\r\n", stamp.c_str(),
+                     stamp.c_str() + 11, 15 + i % 20, 40 + i % 9, i % 30, i % 10, i % 2, i % 1000);
+    }
+    return std::fclose(out) == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "--make") == 0)
+        return Make(argv[2], std::atol(argv[3]));
+    if (argc != 3)
+        return 2;
+    const auto start = std::chrono::steady_clock::now();
+    long long lines = 0, points = 0, kept = 0;
+    if (std::strcmp(argv[1], "--baseline") == 0) {
+        const int fd = ::open(argv[2], O_RDONLY);
+        if (fd < 0)
+            return 1;
+        std::vector<char> buffer(CPlotReader::kReadChunk);
+        ssize_t n;
+        while ((n = ::read(fd, buffer.data(), buffer.size())) > 0)
+            for (ssize_t i = 0; i < n; ++i)
+                lines += buffer[static_cast<std::size_t>(i)] == '\n';
+        ::close(fd);
+    } else {
+        CPlotReader reader;
+        if (!reader.Open(QString::fromLocal8Bit(argv[2])) || reader.Read() != CPlotReader::Status::AtEnd)
+            return 1;
+        lines = reader.Count().lines;
+        points = reader.Count().points;
+        for (int s = 0; s < reader.Data().SeriesCount(); ++s)
+            kept += static_cast<long long>(reader.Data().Points(s).size());
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%-10s %9lld lines %9lld values %6lld points kept  %7.3f s  peak %7.1f MB\n", argv[1] + 2, lines,
+                points, kept, seconds, static_cast<double>(PeakKiB()) / 1024.0);
+    return 0;
+}

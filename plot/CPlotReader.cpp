@@ -1,0 +1,262 @@
+#include "plot/CPlotReader.h"
+
+#include "plot/PlotLines.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using plotlines::HeaderLine;
+
+CPlotReader::CPlotReader(int maxBuckets) : m_data(maxBuckets) {}
+
+CPlotReader::~CPlotReader()
+{
+    Close();
+}
+
+bool CPlotReader::Open(const QString& path)
+{
+    Close();
+    m_strPath = path;
+    m_nError = 0;
+    Restart();
+    m_bRestarted = false;
+    if (path.isEmpty() || path.contains(QChar(0))) {
+        m_nError = path.isEmpty() ? ENOENT : EINVAL;
+        return false;
+    }
+    // O_NONBLOCK: opening a FIFO or a device must never hang the window.
+    int fd;
+    do
+        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        m_nError = errno;
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_nError = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+void CPlotReader::Close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+void CPlotReader::Restart()
+{
+    m_nOffset = 0;
+    m_carry.clear();
+    m_bSkipping = false;
+    m_kind = Kind::Unknown;
+    m_counters = Counters();
+    m_data.Clear();
+    m_reportSeries.clear();
+    m_header = ReportSeries();
+    m_nReportSeries = -1;
+    m_bRestarted = true;
+}
+
+bool CPlotReader::TakeRestarted()
+{
+    const bool restarted = m_bRestarted;
+    m_bRestarted = false;
+    return restarted;
+}
+
+bool CPlotReader::ReplacedOrShrunk() const
+{
+    struct stat mine {};
+    struct stat named {};
+    if (::fstat(m_fd, &mine) != 0)
+        return false;
+    if (mine.st_size < m_nOffset)
+        return true; // emptied (Overwrite) or cut
+    return ::stat(QFile::encodeName(m_strPath).constData(), &named) == 0 && S_ISREG(named.st_mode)
+        && (named.st_ino != mine.st_ino || named.st_dev != mine.st_dev);
+}
+
+CPlotReader::Status CPlotReader::Read(std::int64_t maxBytes)
+{
+    if (m_fd < 0)
+        return Status::Failed;
+    if (ReplacedOrShrunk()) {
+        const QString path = m_strPath;
+        if (!Open(path))
+            return Status::Failed;
+        m_bRestarted = true;
+    }
+    if (m_buffer.empty())
+        m_buffer.resize(static_cast<std::size_t>(kReadChunk));
+    std::int64_t taken = 0;
+    for (;;) {
+        std::int64_t want = kReadChunk;
+        if (maxBytes >= 0) {
+            if (taken >= maxBytes)
+                return Status::More;
+            want = std::min(want, maxBytes - taken);
+        }
+        const ssize_t n = ::pread(m_fd, m_buffer.data(), static_cast<std::size_t>(want), m_nOffset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            m_nError = errno;
+            return Status::Failed;
+        }
+        if (n == 0)
+            break;
+        TakeChunk(m_buffer.data(), static_cast<std::size_t>(n));
+        m_nOffset += n;
+        taken += n;
+    }
+    m_counters.partial = (!m_carry.empty() || m_bSkipping) ? 1 : 0;
+    return Status::AtEnd;
+}
+
+void CPlotReader::TakeChunk(const char* data, std::size_t size)
+{
+    const char* p = data;
+    const char* const end = data + size;
+    while (p < end) {
+        const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        const char* stop = nl ? nl : end;
+        const auto piece = static_cast<std::size_t>(stop - p);
+        if (!m_bSkipping) {
+            if (m_carry.size() + piece > kMaxLineLength) {
+                m_bSkipping = true; // too long to be ours: drop it up to its line end
+                m_carry.clear();
+            } else if (!nl) {
+                m_carry.append(p, piece);
+            } else if (m_carry.empty()) {
+                ParseLine(std::string_view(p, piece));
+            } else {
+                m_carry.append(p, piece);
+                ParseLine(m_carry);
+                m_carry.clear();
+            }
+        }
+        if (!nl)
+            break;
+        if (m_bSkipping) {
+            m_bSkipping = false;
+            ++m_counters.lines;
+            ++m_counters.malformed;
+        }
+        p = nl + 1;
+    }
+    m_counters.partial = (!m_carry.empty() || m_bSkipping) ? 1 : 0;
+}
+
+void CPlotReader::ParseLine(std::string_view line)
+{
+    ++m_counters.lines;
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    if (line.empty())
+        return; // reports end with an empty line; an empty line carries nothing either way
+    if (m_kind == Kind::DataFile) {
+        ParseDataLine(line);
+    } else if (m_kind == Kind::Report) {
+        ParseReportLine(line);
+    } else {
+        std::int64_t t;
+        std::string_view text;
+        if (plotlines::ParseDataLine(line, t, m_values)) {
+            m_kind = Kind::DataFile;
+            ParseDataLine(line);
+        } else if (plotlines::ParseReportRecord(line, t, text)
+                   || plotlines::ParseReportHeader(line, text) != HeaderLine::None) {
+            m_kind = Kind::Report;
+            ParseReportLine(line);
+        } else {
+            ++m_counters.malformed;
+        }
+    }
+}
+
+void CPlotReader::ParseDataLine(std::string_view line)
+{
+    std::int64_t t;
+    if (!plotlines::ParseDataLine(line, t, m_values)) {
+        ++m_counters.malformed;
+        return;
+    }
+    for (std::size_t i = 0; i < m_values.size(); ++i) {
+        const std::optional<double> v = plotlines::ParseNumber(m_values[i]);
+        if (!v) {
+            ++m_counters.notNumbers;
+        } else if (i >= static_cast<std::size_t>(kMaxSeries)) {
+            ++m_counters.extraColumns;
+        } else {
+            m_data.Add(static_cast<int>(i), t, *v);
+            ++m_counters.points;
+        }
+    }
+}
+
+int CPlotReader::ReportSeriesIndex()
+{
+    if (m_nReportSeries >= 0)
+        return m_nReportSeries;
+    for (std::size_t i = 0; i < m_reportSeries.size(); ++i) {
+        const ReportSeries& s = m_reportSeries[i];
+        if (s.description == m_header.description && s.unit == m_header.unit && s.port == m_header.port)
+            return m_nReportSeries = static_cast<int>(i);
+    }
+    if (m_reportSeries.size() >= static_cast<std::size_t>(kMaxSeries))
+        return -1;
+    m_reportSeries.push_back(m_header);
+    return m_nReportSeries = static_cast<int>(m_reportSeries.size() - 1);
+}
+
+void CPlotReader::ParseReportLine(std::string_view line)
+{
+    std::int64_t t;
+    std::string_view text;
+    if (plotlines::ParseReportRecord(line, t, text)) {
+        const std::optional<double> v = plotlines::ParseNumber(text);
+        const int series = ReportSeriesIndex();
+        if (!v) {
+            ++m_counters.notNumbers;
+        } else if (series < 0) {
+            ++m_counters.extraColumns;
+        } else {
+            m_data.Add(series, t, *v);
+            ++m_counters.points;
+        }
+        return;
+    }
+    switch (plotlines::ParseReportHeader(line, text)) {
+    case HeaderLine::Start:
+        m_header = ReportSeries();
+        m_nReportSeries = -1;
+        break;
+    case HeaderLine::Description:
+        m_header.description.assign(text);
+        m_nReportSeries = -1;
+        break;
+    case HeaderLine::Port:
+        m_header.port.assign(text);
+        m_nReportSeries = -1;
+        break;
+    case HeaderLine::AverageValue:
+        m_header.unit.assign(text);
+        m_nReportSeries = -1;
+        break;
+    case HeaderLine::Other: break;
+    case HeaderLine::None: ++m_counters.malformed; break;
+    }
+}

@@ -1,0 +1,106 @@
+#pragma once
+#include "plot/CPlotDecimator.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Reads a collection data file or a datalog report into plot series, as a stream: one bounded
+// buffer, each line parsed and dropped, the points kept by a CPlotDecimator. The file's kind
+// is that of its first line that matches a known format; lines of the other kind or of no
+// known format are skipped and counted.
+//
+// Data file: one series per value column (named by the caller, who may know the sensors).
+// Report: one series per sensor description and unit of measure found in its headers (a file
+// the download appended to several times holds one report after the other), values as written
+// (tenths already shown as decimals).
+//
+// Live files: Read again after the file grew to take the new lines; a line not yet ended is
+// kept back (counted as partial) until its line end arrives. A file that shrank or was
+// replaced is read again from the start.
+//
+// Files are outside input: only regular files are opened, without blocking; a path with a zero
+// byte is refused; a line longer than kMaxLineLength is skipped; at most kMaxSeries series.
+class CPlotReader {
+public:
+    enum class Kind { Unknown, DataFile, Report };
+    enum class Status { More, AtEnd, Failed };
+
+    struct Counters {
+        std::int64_t lines = 0;      // lines ended so far (empty ones included)
+        std::int64_t points = 0;     // values plotted
+        std::int64_t malformed = 0;  // lines of no known format, of the other kind, or too long
+        std::int64_t notNumbers = 0; // values left out because they are not numbers
+        std::int64_t extraColumns = 0; // values past kMaxSeries columns, left out
+        int partial = 0;             // 1 while the file ends in a line without its line end
+    };
+
+    struct ReportSeries {
+        std::string description; // as written (bytes of the file)
+        std::string unit;
+        std::string port;
+    };
+
+    static constexpr std::size_t kMaxLineLength = 64 * 1024;
+    static constexpr int kMaxSeries = 64;
+    static constexpr std::int64_t kReadChunk = 256 * 1024;
+
+    explicit CPlotReader(int maxBuckets = CPlotDecimator::kDefaultBuckets);
+    ~CPlotReader();
+    CPlotReader(const CPlotReader&) = delete;
+    CPlotReader& operator=(const CPlotReader&) = delete;
+
+    // Opens path for reading; false with Error() set (an errno value) when the path holds a
+    // zero byte (EINVAL), the file cannot be opened, or it is not a regular file (EISDIR for a
+    // folder, EINVAL otherwise).
+    bool Open(const QString& path);
+    void Close();
+    bool IsOpen() const { return m_fd >= 0; }
+    int Error() const { return m_nError; }
+    const QString& Path() const { return m_strPath; }
+
+    // Reads at most maxBytes more (all that is there for a negative maxBytes). More: the file
+    // holds more to read; AtEnd: everything read; Failed: a read error (Error() set).
+    // Before reading, a file that shrank or was replaced under its name starts over.
+    Status Read(std::int64_t maxBytes = -1);
+    // True when Read restarted from the start since the last call (the caller redraws all).
+    bool TakeRestarted();
+
+    Kind FileKind() const { return m_kind; }
+    const Counters& Count() const { return m_counters; }
+    const CPlotDecimator& Data() const { return m_data; }
+    // One entry per report series, in the order of their series numbers.
+    const std::vector<ReportSeries>& ReportSeriesInfo() const { return m_reportSeries; }
+    // Bytes read and taken so far.
+    std::int64_t Offset() const { return m_nOffset; }
+
+    // Feeds one line (without its line end) as if read from the file. Public for tests.
+    void ParseLine(std::string_view line);
+
+private:
+    void Restart();
+    bool ReplacedOrShrunk() const;
+    void TakeChunk(const char* data, std::size_t size);
+    void ParseDataLine(std::string_view line);
+    void ParseReportLine(std::string_view line);
+    int ReportSeriesIndex();
+
+    QString m_strPath;
+    int m_fd = -1;
+    int m_nError = 0;
+    std::int64_t m_nOffset = 0;
+    bool m_bRestarted = false;
+    std::string m_carry;      // the start of a line not yet ended
+    bool m_bSkipping = false; // inside a line longer than kMaxLineLength
+    std::vector<char> m_buffer;
+    Kind m_kind = Kind::Unknown;
+    Counters m_counters;
+    CPlotDecimator m_data;
+    // Report state: the header being read and the series it selects.
+    std::vector<ReportSeries> m_reportSeries;
+    ReportSeries m_header;
+    int m_nReportSeries = -1;
+    std::vector<std::string_view> m_values; // scratch for data lines
+};

@@ -1,0 +1,214 @@
+#include "plot/PlotLines.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace plotlines {
+
+namespace {
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+std::string_view TrimBlanks(std::string_view s)
+{
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+// Exactly n digits at pos, then pos moves past them.
+bool Digits(std::string_view s, std::size_t& pos, std::size_t n, int& out)
+{
+    if (s.size() < pos + n)
+        return false;
+    int v = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const char c = s[pos + i];
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    out = v;
+    pos += n;
+    return true;
+}
+
+bool Char(std::string_view s, std::size_t& pos, char c)
+{
+    if (pos >= s.size() || s[pos] != c)
+        return false;
+    ++pos;
+    return true;
+}
+
+// One or more blanks (at least one when required).
+bool Blanks(std::string_view s, std::size_t& pos, bool required)
+{
+    const std::size_t start = pos;
+    while (pos < s.size() && IsBlank(s[pos]))
+        ++pos;
+    return !required || pos > start;
+}
+
+bool Time(std::string_view s, std::size_t& pos, int& h, int& m, int& sec)
+{
+    return Digits(s, pos, 2, h) && Char(s, pos, ':') && Digits(s, pos, 2, m) && Char(s, pos, ':')
+        && Digits(s, pos, 2, sec);
+}
+
+bool StartsWith(std::string_view s, std::string_view prefix)
+{
+    return s.substr(0, prefix.size()) == prefix;
+}
+
+// Howard Hinnant's days-from-civil: days since 1970-01-01 of a proleptic Gregorian date.
+std::int64_t DaysFromCivil(std::int64_t y, int m, int d)
+{
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153u * static_cast<unsigned>(m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+} // namespace
+
+std::optional<std::int64_t> WallClockSeconds(int year, int month, int day, int hour, int minute, int second)
+{
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59 || hour < 0 || minute < 0
+        || second < 0)
+        return std::nullopt;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > kDays[month - 1] + (month == 2 && leap ? 1 : 0))
+        return std::nullopt;
+    return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+}
+
+std::string FormatWallClock(std::int64_t t)
+{
+    std::int64_t days = t / 86400;
+    std::int64_t rest = t % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    // civil-from-days, the inverse of DaysFromCivil.
+    const std::int64_t z = days + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04lld/%02u/%02u %02d:%02d:%02d", static_cast<long long>(y), m, d,
+                  static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+    return text;
+}
+
+bool ParseDataLine(std::string_view line, std::int64_t& t, std::vector<std::string_view>& values)
+{
+    std::size_t pos = 0;
+    int y, mo, d, h, mi, s;
+    if (!(Digits(line, pos, 4, y) && Char(line, pos, '/') && Digits(line, pos, 2, mo) && Char(line, pos, '/')
+          && Digits(line, pos, 2, d) && Char(line, pos, ',') && Blanks(line, pos, true)
+          && Time(line, pos, h, mi, s) && Char(line, pos, ',') && Blanks(line, pos, true)))
+        return false;
+    const std::optional<std::int64_t> seconds = WallClockSeconds(y, mo, d, h, mi, s);
+    if (!seconds)
+        return false;
+    t = *seconds;
+    values.clear();
+    std::size_t start = pos;
+    for (std::size_t i = pos; i < line.size(); ++i) {
+        if (line[i] != ',' || i + 1 >= line.size() || !IsBlank(line[i + 1]))
+            continue;
+        values.push_back(line.substr(start, i - start));
+        std::size_t next = i + 1;
+        Blanks(line, next, true);
+        start = next;
+        i = next - 1;
+    }
+    values.push_back(line.substr(start));
+    return true;
+}
+
+bool ParseReportRecord(std::string_view line, std::int64_t& t, std::string_view& value)
+{
+    std::size_t pos = 0;
+    int y, mo, d, h, mi, s;
+    if (!(Digits(line, pos, 2, d) && Char(line, pos, '/') && Digits(line, pos, 2, mo) && Char(line, pos, '/')
+          && Digits(line, pos, 4, y) && Blanks(line, pos, true) && Time(line, pos, h, mi, s)
+          && Char(line, pos, ',')))
+        return false;
+    const std::optional<std::int64_t> seconds = WallClockSeconds(y, mo, d, h, mi, s);
+    if (!seconds)
+        return false;
+    t = *seconds;
+    value = TrimBlanks(line.substr(pos));
+    return true;
+}
+
+HeaderLine ParseReportHeader(std::string_view line, std::string_view& text)
+{
+    struct Prefix {
+        std::string_view start;
+        HeaderLine kind;
+    };
+    static constexpr Prefix kPrefixes[] = {
+        {"Data download from ", HeaderLine::Start},
+        {"Sensor description : ", HeaderLine::Description},
+        {"Sensor port : ", HeaderLine::Port},
+        {"Average value : ", HeaderLine::AverageValue},
+        {"System name : ", HeaderLine::Other},
+        {"Current ", HeaderLine::Other},
+        {"Average high value : ", HeaderLine::Other},
+        {"Average low value : ", HeaderLine::Other},
+        {"Instantaneous high value : ", HeaderLine::Other},
+        {"Instantaneous low value : ", HeaderLine::Other},
+    };
+    for (const Prefix& p : kPrefixes) {
+        if (!StartsWith(line, p.start))
+            continue;
+        text = line.substr(p.start.size());
+        if (p.kind == HeaderLine::AverageValue) {
+            // "%0.1f %s": the unit of measure follows the number and one blank.
+            const std::size_t blank = text.find(' ');
+            text = blank == std::string_view::npos ? std::string_view() : text.substr(blank + 1);
+        }
+        return p.kind;
+    }
+    // "<who> address: <address>"
+    if (line.find(" address: ") != std::string_view::npos && line.find(" : ") == std::string_view::npos) {
+        text = {};
+        return HeaderLine::Other;
+    }
+    return HeaderLine::None;
+}
+
+std::optional<double> ParseNumber(std::string_view text)
+{
+    text = TrimBlanks(text);
+    if (text.empty())
+        return std::nullopt;
+    const char first = text.front();
+    if (!(first == '-' || first == '.' || (first >= '0' && first <= '9')))
+        return std::nullopt; // "inf", "nan" and "+1" are not value texts a unit sends
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::general);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+} // namespace plotlines
