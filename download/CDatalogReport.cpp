@@ -1,0 +1,184 @@
+#include "download/CDatalogReport.h"
+
+#include "download/IDownloadView.h"
+#include "download/ReportFile.h"
+#include "download/ZoneTime.h"
+#include "download/getdata.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kSystem = "system";
+
+constexpr const char* kTypeNames[18] = {
+    "",       "temperature", "4-20ma", "humidity", "water", "atod",    "security", "",       "airflow",
+    "",       "airflow",     "",       "drycontact", "",    "voltage", "relay",    "motion", "",
+};
+
+// Appends printf-formatted text to out.
+template <typename... Args>
+void Append(std::string& out, const char* format, Args... args)
+{
+    char line[256];
+    const int n = std::snprintf(line, sizeof line, format, args...);
+    if (n < 0)
+        return;
+    if (static_cast<size_t>(n) < sizeof line) {
+        out.append(line, static_cast<size_t>(n));
+        return;
+    }
+    std::string big(static_cast<size_t>(n) + 1, '\0');
+    std::snprintf(big.data(), big.size(), format, args...);
+    big.resize(static_cast<size_t>(n));
+    out += big;
+}
+
+// A value in tenths as "<sign><whole>.<tenth>": -5 is -0.5, 235 is 23.5.
+void AppendTenths(std::string& out, long long v)
+{
+    const unsigned long long a = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+    Append(out, "%s%llu.%llu", v < 0 ? "-" : "", a / 10, a % 10);
+}
+
+void AppendValue(std::string& out, long long v, bool tenths)
+{
+    if (tenths)
+        AppendTenths(out, v);
+    else
+        Append(out, "%lld", v);
+}
+
+// A summary line: "<label> : <value> <unit>\n".
+void AppendSummary(std::string& out, const char* label, int v, bool tenths, const char* unit)
+{
+    out += label;
+    out += " : ";
+    AppendValue(out, v, tenths);
+    Append(out, " %s\n", unit);
+}
+
+} // namespace
+
+const char* CDatalogReport::SensorTypeName(int type)
+{
+    return type >= 0 && type < 18 ? kTypeNames[type] : "";
+}
+
+bool CDatalogReport::InTenths(int type)
+{
+    return type == 2 || type == 5;
+}
+
+int CDatalogReport::BuildFileName(char* dest, int room, const getdata& data)
+{
+    return BuildFileName(dest, room, data.address_text(), data.port_index(), data.status().sensor_type);
+}
+
+int CDatalogReport::BuildFileName(char* dest, int room, const std::string& address, int portIndex, int sensorType)
+{
+    if (!dest || room <= 0)
+        return -1;
+    std::memset(dest, 0, static_cast<size_t>(room));
+    std::snprintf(dest, static_cast<size_t>(room), "%s_", address.c_str());
+    size_t len = std::strlen(dest);
+    if (len + 1 >= static_cast<size_t>(room))
+        return -1;
+
+    char part[64];
+    std::snprintf(part, sizeof part, "p%d_%s", portIndex + 1, SensorTypeName(sensorType));
+    if (len + std::strlen(part) >= static_cast<size_t>(room))
+        return -1;
+    std::strcat(dest, part);
+    len += std::strlen(part);
+
+    if (len + 4 >= static_cast<size_t>(room))
+        return -1;
+    std::strcat(dest, ".txt");
+    return static_cast<int>(len + 4);
+}
+
+std::string CDatalogReport::FormatReport(const std::string& address, const status_block& s, const SampleFn& sample,
+                                         int count)
+{
+    const int type = s.sensor_type;
+    const bool tenths = InTenths(type);
+    const int C = std::max(count, 0);
+
+    double sum = 0.0;
+    for (int i = 0; i < C; ++i)
+        sum += sample(i);
+    m_dAverage = C > 0 ? sum / C : 0.0;
+
+    // Without the option every time is UTC and the zone shown is row 0's.
+    const int zone = m_bLocalZone ? s.zone_index : 0;
+    auto fields = [&](long long t) { return m_bLocalZone ? zone_localtime(t, zone) : utc_fields(t); };
+
+    std::string out;
+    out.reserve(1024 + static_cast<size_t>(C) * 32);
+    Append(out, "Data download from %s.\n", kSystem);
+    Append(out, "%s address: %s\n", kSystem, address.c_str());
+    Append(out, "System name : %s\n", s.system_name);
+    Append(out, "Sensor port : %d\n", s.port + 1);
+    Append(out, "Sensor description : %s\n", s.description);
+
+    const ZoneFields now = fields(s.unit_time);
+    Append(out, "Current %s time %s : %02d/%02d/%lld %02d:%02d:%02d\n", kSystem, zone_name(zone).c_str(), now.day,
+           now.month, static_cast<long long>(now.year), now.hour, now.minute, now.second);
+
+    AppendSummary(out, "Average high value", s.average_high, tenths, s.unit_of_measure);
+    AppendSummary(out, "Average low value", s.average_low, tenths, s.unit_of_measure);
+    AppendSummary(out, "Instantaneous high value", s.instant_high, tenths, s.unit_of_measure);
+    AppendSummary(out, "Instantaneous low value", s.instant_low, tenths, s.unit_of_measure);
+    Append(out, "Average value : %0.1f %s\n", tenths ? m_dAverage * 0.1 : m_dAverage, s.unit_of_measure);
+
+    // The newest record carries the newest time; each older one is an interval earlier.
+    const long long interval = static_cast<long long>(s.interval) * 60;
+    long long t = static_cast<long long>(s.newest_time) - static_cast<long long>(C - 1) * interval;
+    for (int i = 0; i < C; ++i, t += interval) {
+        const ZoneFields f = fields(t);
+        Append(out, "%02d/%02d/%04lld %02d:%02d:%02d, ", f.day, f.month, static_cast<long long>(f.year), f.hour,
+               f.minute, f.second);
+        AppendValue(out, sample(i), tenths);
+        out += '\n';
+    }
+    out += '\n';
+    return out;
+}
+
+int CDatalogReport::WriteReport(const std::string& path, const getdata& data, bool append)
+{
+    const int count = std::min<int>(data.status().record_count, data.sample_count());
+    return WriteReport(path, data.address_text(), data.status(), [&data](int i) { return data.sample(i); }, count,
+                       append);
+}
+
+int CDatalogReport::WriteReport(const std::string& path, const std::string& address, const status_block& status,
+                                const SampleFn& sample, int count, bool append)
+{
+    if (path.empty()) {
+        StatusLine("No file name to write data to !\n");
+        return -1;
+    }
+    CReportFile file;
+    if (!file.Open(path, append)) {
+        StatusLine("Can't open file:" + path + " to write data !\n");
+        return -1;
+    }
+    const std::string text = FormatReport(address, status, sample, count);
+    StatusLine("Saving data to \"" + path + "\" ...\n", true);
+    if (!file.Commit(text)) {
+        StatusLine("Can't write data to file:" + path + " (" + file.ErrorText() + "), the file is left as it was.\n");
+        return -1;
+    }
+    return 0;
+}
+
+void CDatalogReport::StatusLine(const std::string& text, bool isFileLink) const
+{
+    if (m_pDialog)
+        m_pDialog->AddStatusLine(text, isFileLink);
+}

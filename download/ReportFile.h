@@ -1,0 +1,31 @@
+#pragma once
+#include <string>
+
+// Puts a whole report into its file, or nothing at all.
+//
+// Open checks that the file can be written and, for a replacement, makes a new file beside
+// it. Commit then either appends the text with one write, cut back to the old end if the write
+// fails, or writes the new file and renames it over the old one. Both are flushed to the disk
+// before they count. Only regular files are written; a path with a zero byte is refused.
+class CReportFile {
+public:
+    CReportFile() = default;
+    ~CReportFile();
+    CReportFile(const CReportFile&) = delete;
+    CReportFile& operator=(const CReportFile&) = delete;
+
+    bool Open(const std::string& path, bool append);
+    bool Commit(const std::string& text);
+    // The system's text for the last failure.
+    std::string ErrorText() const;
+
+private:
+    void Discard();
+
+    std::string m_strPath;
+    std::string m_strTempPath; // the replacement, until it is renamed
+    int m_fd = -1;
+    bool m_bAppend = false;
+    bool m_bCreated = false;   // appending made the file: a failed write removes it again
+    int m_nError = 0;
+};

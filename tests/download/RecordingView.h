@@ -1,0 +1,86 @@
+#pragma once
+#include "download/IDownloadView.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+// A headless front end: records every call of a download, in order, as one text each.
+// "line: ...", "link: ...", "box: ...", "text: ...", "clear", "enable", "halt: N"; progress
+// calls are counted apart, since their number depends on timing.
+class RecordingView : public IDownloadView {
+public:
+    void AddStatusLine(const std::string& text, bool isFileLink) override
+    {
+        Record((isFileLink ? "link: " : "line: ") + text);
+    }
+    std::string GetStatusText() override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_strStatusText;
+    }
+    void SetStatusText(const std::string& text) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_strStatusText = text;
+        }
+        Record("text: " + text);
+    }
+    void ClearStatusList() override { Record("clear"); }
+    void MessageBox(const std::string& text) override { Record("box: " + text); }
+    void ShowProgress(int pairsDone, int pairCount, int records, int recordCount) override
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_nProgressCalls;
+        m_lastProgress = {pairsDone, pairCount, records, recordCount};
+        m_bProgressShown = true;
+    }
+    void HideProgress() override
+    {
+        std::lock_guard lock(m_mutex);
+        m_bProgressShown = false;
+    }
+    void EnableDownloadControls() override { Record("enable"); }
+    void HaltProgram(int exitStatus) override { Record("halt: " + std::to_string(exitStatus)); }
+
+    std::vector<std::string> Calls() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+    bool ProgressShown() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_bProgressShown;
+    }
+    std::vector<int> LastProgress() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_lastProgress;
+    }
+    int ProgressCalls() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_nProgressCalls;
+    }
+    void SetInitialStatusText(const std::string& text)
+    {
+        std::lock_guard lock(m_mutex);
+        m_strStatusText = text;
+    }
+
+private:
+    void Record(const std::string& call)
+    {
+        std::lock_guard lock(m_mutex);
+        m_calls.push_back(call);
+    }
+
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_calls;
+    std::string m_strStatusText;
+    std::vector<int> m_lastProgress;
+    int m_nProgressCalls = 0;
+    bool m_bProgressShown = false;
+};
