@@ -13,5 +13,6 @@ int CMainApp::Run()
     // The window is done: a worker still handing a result to it is released and its result
     // dropped, so destroying the dialog never waits on a worker that waits on the dialog.
     platform::ShutdownUi();
-    return 0;
+    // 0, or the status of a program that had to end (no socket for a download).
+    return dialog->ExitStatus();
 }

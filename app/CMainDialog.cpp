@@ -1,9 +1,11 @@
 #include "app/CMainDialog.h"
 
 #include "app/CAboutDialog.h"
+#include "app/CDownloadView.h"
 #include "app/CIpAddressCtrl.h"
 #include "collect/CCollector.h"
 #include "collect/CFileNameDialog.h"
+#include "download/CDownloadDriver.h"
 #include "oidgen/ReadOidDlg.h"
 #include "platform/DialogUnits.h"
 #include "platform/MessageBox.h"
@@ -18,9 +20,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
-#include <QTimer>
 
 namespace {
 constexpr int kMaxStatusLines = 50;
@@ -51,7 +53,14 @@ CMainDialog::CMainDialog(QWidget* parent) : QDialog(parent)
     OnInitDialog();
 }
 
-CMainDialog::~CMainDialog() = default;
+CMainDialog::~CMainDialog()
+{
+    // A download still running is cancelled and waited for (its wait ends at once, its calls
+    // to this window are dropped), so it never works on a window that is gone.
+    if (m_pDownloadView)
+        m_pDownloadView->Close();
+    m_pDownload.reset();
+}
 
 void CMainDialog::OnInitDialog()
 {
@@ -69,6 +78,8 @@ void CMainDialog::OnInitDialog()
     m_btnStart->setEnabled(false);
     m_btnStop->setEnabled(false);
     m_oidList.clear();
+    m_pDownloadView = std::make_unique<CDownloadView>(this);
+    m_pDownload = std::make_unique<CDownloadDriver>(m_getdata, m_report, *m_pDownloadView);
     m_bCollecting = false;
     m_ipAddress->setFocus();
 }
@@ -282,20 +293,53 @@ void CMainDialog::OnDownload()
         return;
     }
 
-    // The report writer takes the local-zone option (m_bUseLocalTimezone) here.
+    m_report.m_bLocalZone = m_bUseLocalTimezone;
 
     m_btnDownload->setEnabled(false);
     m_checkLocalTimezone->setEnabled(false);
     m_checkOverwrite->setEnabled(false);
     m_listStatus->ClearLinks();
 
-    // The download driver's thread starts here and calls OnDownloadFinished when it ends. Until
-    // the datalog client exists, say so and give the controls back at once, rather than leave
-    // them off for good.
-    QTimer::singleShot(0, this, [this] {
-        AddStatusLine(QStringLiteral("Datalog download is not available in this version."), false);
-        OnDownloadFinished();
-    });
+    // The download works from the settings as they are now; the window calls it back through
+    // m_pDownloadView and gets the controls back at its end (OnDownloadFinished).
+    DownloadSettings settings;
+    settings.ipAddress = m_settings.m_strIpAddress;
+    settings.password = m_settings.m_strPassword;
+    settings.folder = m_settings.m_strFolder;
+    settings.overwrite = m_settings.m_bOverwrite != 0;
+    settings.collecting = m_bCollecting;
+    m_pDownload->Start(std::move(settings));
+}
+
+bool CMainDialog::IsDownloading() const
+{
+    return m_pDownload && m_pDownload->IsRunning();
+}
+
+void CMainDialog::ShowDownloadProgress(int pairsDone, int pairCount, int records, int recordCount)
+{
+    constexpr int kSteps = 1000; // per pair
+    const int part = recordCount > 0 ? static_cast<int>(qint64(records) * kSteps / recordCount) : 0;
+    m_progressDownload->setRange(0, pairCount * kSteps);
+    m_progressDownload->setValue(pairsDone * kSteps + part);
+    m_progressDownload->setFormat(QStringLiteral("%1/%2").arg(pairsDone).arg(pairCount));
+    const QString text = recordCount > 0
+        ? QStringLiteral("Channel %1 of %2, %3 of %4 records").arg(pairsDone + 1).arg(pairCount).arg(records).arg(recordCount)
+        : QStringLiteral("Channel %1 of %2").arg(pairsDone + 1).arg(pairCount);
+    m_progressDownload->setToolTip(text);
+    m_progressDownload->setAccessibleDescription(text);
+    m_progressDownload->show();
+}
+
+void CMainDialog::HideDownloadProgress()
+{
+    m_progressDownload->hide();
+}
+
+void CMainDialog::HaltProgram(int exitStatus)
+{
+    m_nExitStatus = exitStatus;
+    reject();
 }
 
 void CMainDialog::OnDownloadFinished()

@@ -1,6 +1,8 @@
 #pragma once
 #include "app/CSettings.h"
 #include "collect/ICollectorView.h"
+#include "download/CDatalogReport.h"
+#include "download/getdata.h"
 #include "platform/IStatusReporter.h"
 
 #include <QDialog>
@@ -10,12 +12,15 @@
 #include <vector>
 
 class CCollector;
+class CDownloadDriver;
+class CDownloadView;
 class CGifAnimator;
 class CIpAddressCtrl;
 class CStatusListBox;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 
 // The main window: the unit's address, the community ("Password"), the collection period and
@@ -77,6 +82,16 @@ public:
     // Null until the first Start, then kept to the end.
     const CCollector* Collector() const { return m_pCollector.get(); }
 
+    // The download's progress beside the status text: pairsDone of pairCount port/channel
+    // pairs, records of recordCount of the current channel. Hidden while no download runs.
+    void ShowDownloadProgress(int pairsDone, int pairCount, int records, int recordCount);
+    void HideDownloadProgress();
+    // Ends the program with exitStatus, the way closing the window does.
+    void HaltProgram(int exitStatus);
+    int ExitStatus() const { return m_nExitStatus; }
+    getdata& DatalogClient() { return m_getdata; }
+    bool IsDownloading() const;
+
 public slots:
     void OnStart();
     void OnStop();
@@ -124,6 +139,12 @@ private:
     QLineEdit* m_editPassword = nullptr;
     QPushButton* m_btnExit = nullptr;
     CSettings m_settings;
+    getdata m_getdata;
+    CDatalogReport m_report;
+    std::unique_ptr<CDownloadView> m_pDownloadView;
+    std::unique_ptr<CDownloadDriver> m_pDownload; // destroyed first: it waits for its thread
+    QProgressBar* m_progressDownload = nullptr;
+    int m_nExitStatus = 0;
     bool m_bCollecting = false;
     bool m_bOverwriteFile = false;
     bool m_bUseLocalTimezone = false;

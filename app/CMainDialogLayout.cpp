@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
@@ -79,6 +80,11 @@ void CMainDialog::CreateControls()
     m_staticStatus = du.Place(new QLabel(QStringLiteral("Status"), this), 5, 299, 304, 13, IdStatusText);
     m_staticStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_staticStatus->setTextFormat(Qt::PlainText);
+    // Inside the right end of the status text, which reads "Downloading Data..." meanwhile.
+    m_progressDownload = du.Place(new QProgressBar(this), 250, 300, 58, 11);
+    m_progressDownload->setAccessibleName(QStringLiteral("Download progress"));
+    m_progressDownload->setFocusPolicy(Qt::NoFocus);
+    m_progressDownload->hide();
 
     m_animation = du.Place(new CGifAnimator(this), 159, 57, 24, 23, IdLamp);
     m_animation->setAccessibleName(QStringLiteral("Status lamp"));

@@ -17,6 +17,9 @@ struct PendingCall {
     std::mutex mutex;
     std::condition_variable cv;
     bool done = false;
+    bool running = false;  // the UI thread has started it: the worker waits for its end
+    bool gaveUp = false;   // the worker stopped waiting: it must not run any more
+    const std::atomic<bool>* abandoned = nullptr; // read only while the worker still waits
 };
 
 // Shared between every worker and the UI thread; guarded by its own mutex.
@@ -54,8 +57,16 @@ bool IsUiThread()
 
 bool SendToUi(const std::function<void()>& fn)
 {
+    static const std::atomic<bool> never {false};
+    return SendToUi(fn, never);
+}
+
+bool SendToUi(const std::function<void()>& fn, const std::atomic<bool>& abandoned)
+{
     auto* app = QCoreApplication::instance();
     if (!app)
+        return false;
+    if (abandoned)
         return false;
     if (IsUiThread()) {
         HookShutdown();
@@ -70,11 +81,20 @@ bool SendToUi(const std::function<void()>& fn)
     }
     auto call = std::make_shared<PendingCall>();
     call->fn = fn;
+    // The flag lives until its worker has returned from here; a call still queued after that
+    // finds gaveUp set and never reads it.
+    call->abandoned = &abandoned;
     QMetaObject::invokeMethod(app, [call] {
         {
             std::lock_guard lock(State().mutex);
             if (State().shuttingDown)
                 return;
+        }
+        {
+            std::lock_guard lock(call->mutex);
+            if (call->gaveUp || (call->abandoned && *call->abandoned))
+                return;
+            call->running = true;
         }
         call->fn();
         std::lock_guard lock(call->mutex);
@@ -88,6 +108,10 @@ bool SendToUi(const std::function<void()>& fn)
         call->cv.wait_for(lock, std::chrono::milliseconds(50));
         if (call->done)
             break;
+        if (abandoned && !call->running) {
+            call->gaveUp = true;
+            return false;
+        }
         std::lock_guard stLock(st.mutex);
         if (st.shuttingDown)
             return false;

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <functional>
 
 namespace platform {
@@ -10,6 +11,10 @@ bool IsUiThread();
 // once it has run. On the UI thread itself fn runs at once. Returns false, without running
 // fn, when the UI is shutting down: a late result from a worker is dropped, never applied.
 bool SendToUi(const std::function<void()>& fn);
+// The same for a worker whose window may go away before the UI shuts down: once abandoned is
+// set (by the window, on the UI thread, before it waits for the worker), the worker stops
+// waiting within moments and calls not yet run are dropped.
+bool SendToUi(const std::function<void()>& fn, const std::atomic<bool>& abandoned);
 
 // Called when the event loop is about to end: every worker waiting in SendToUi is released
 // (its call is dropped) and later calls return false at once. Installed automatically on
