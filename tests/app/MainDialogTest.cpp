@@ -248,6 +248,7 @@ TEST_F(MainDialogTest, DownloadWritesTheSettingsThenChecksAddressPasswordFolder)
     m_dialog->AddStatusLine(QStringLiteral("Saving data to \"/tmp/a.txt\" ...\n"), true);
     Type(CMainDialog::IdFolder, m_cwd.Path());
     QTest::mouseClick(Button(CMainDialog::IdCheckOverwrite), Qt::LeftButton);
+    m_dialog->DatalogClient().set_receive_timeout(20);
     QTest::mouseClick(download, Qt::LeftButton);
     EXPECT_EQ(m_spy.texts().size(), 3);
     EXPECT_FALSE(download->isEnabled());
@@ -256,8 +257,9 @@ TEST_F(MainDialogTest, DownloadWritesTheSettingsThenChecksAddressPasswordFolder)
     EXPECT_FALSE(Item<CStatusListBox>(CMainDialog::IdStatusList)->IsLinkLine(0));
     EXPECT_EQ(ReadFileBytes(kFile), Version2File("127.0.0.1", "10", m_cwd.Path().toUtf8(), "public", 1, 0));
 
-    // No datalog client yet: the download ends at once, says so, and gives the controls back.
+    // Nobody answers there: the download says so and gives the controls back.
     EXPECT_TRUE(testsupport::WaitUntil([&] { return download->isEnabled(); }));
+    EXPECT_EQ(m_spy.texts().last(), QStringLiteral("No system reply !"));
     EXPECT_TRUE(Button(CMainDialog::IdCheckOverwrite)->isEnabled());
     EXPECT_TRUE(Button(CMainDialog::IdCheckLocalTimezone)->isEnabled());
 }
