@@ -253,10 +253,9 @@ void CMainDialog::ClearStatusList()
     m_listStatus->ClearLinks();
 }
 
-int CMainDialog::RunFileNameDialog(CFileNameDialog& dialog)
+int CMainDialog::RunFileNameDialog(QString& fileName)
 {
-    dialog.setParent(this, dialog.windowFlags());
-    return platform::ExecModal(dialog);
+    return CFileNameDialog::Ask(fileName, this);
 }
 
 void CMainDialog::OnGetOid()

@@ -69,7 +69,7 @@ public:
     void EnableRunButton(RunButton button, bool enable) override;
     void FocusRunButton(RunButton button) override;
     void ClearStatusList() override;
-    int RunFileNameDialog(CFileNameDialog& dialog) override;
+    int RunFileNameDialog(QString& fileName) override;
 
     // The controls' values into the record, then the record into the settings file.
     bool SaveSettings();

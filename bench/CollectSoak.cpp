@@ -43,7 +43,7 @@ public:
     void EnableRunButton(RunButton, bool) override {}
     void FocusRunButton(RunButton) override {}
     void ClearStatusList() override { dataLines = otherLines = 0; }
-    int RunFileNameDialog(CFileNameDialog&) override { return 0; }
+    int RunFileNameDialog(QString&) override { return kCancel; }
 };
 
 long StatusField(const char* name)

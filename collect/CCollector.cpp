@@ -1,11 +1,8 @@
 #include "collect/CCollector.h"
 
 #include "collect/CCollectRun.h"
-#include "collect/CFileNameDialog.h"
 #include "collect/ICollectorView.h"
 #include "platform/MessageBox.h"
-
-#include <QDialog>
 
 #include <algorithm>
 #include <ctime>
@@ -90,18 +87,19 @@ void CCollector::StartRun()
             platform::MessageBox(m_strError);
             return;
         }
-        CFileNameDialog dialog(name);
-        if (m_pDialog->RunFileNameDialog(dialog) != QDialog::Accepted)
-            return;
-        if (dialog.m_nChoice == CFileNameDialog::kSaveContinuously) {
+        QString fileName = name;
+        const int choice = m_pDialog->RunFileNameDialog(fileName);
+        if (choice == ICollectorView::kSaveContinuously) {
             mode = CDataFile::Mode::SaveContinuously;
             break;
         }
-        if (dialog.m_nChoice == CFileNameDialog::kOverwrite) {
+        if (choice == ICollectorView::kOverwrite) {
             mode = CDataFile::Mode::Overwrite;
             break;
         }
-        name = dialog.m_strFileName; // Rename: the new name is tested in its turn
+        if (choice != ICollectorView::kRename)
+            return; // Cancel
+        name = fileName; // the new name is tested in its turn
     }
 
     auto run = std::make_shared<CCollectRun>(m_pViewLink, path, m_strAgent.toStdString(),

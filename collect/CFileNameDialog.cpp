@@ -1,6 +1,7 @@
 #include "collect/CFileNameDialog.h"
 
 #include "platform/DialogUnits.h"
+#include "platform/ModalDialog.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
@@ -81,4 +82,13 @@ void CFileNameDialog::accept()
 {
     m_strFileName = m_editFileName->text();
     QDialog::accept();
+}
+
+int CFileNameDialog::Ask(QString& fileName, QWidget* parent)
+{
+    CFileNameDialog dialog(fileName, parent);
+    if (platform::ExecModal(dialog) != QDialog::Accepted)
+        return ICollectorView::kCancel;
+    fileName = dialog.m_strFileName;
+    return dialog.m_nChoice;
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include "collect/ICollectorView.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -13,9 +15,13 @@ class CFileNameDialog : public QDialog {
 public:
     enum { IDD = 103 };
     // m_nChoice values.
-    static constexpr int kSaveContinuously = 1;
-    static constexpr int kOverwrite = 2;
-    static constexpr int kRename = 3;
+    static constexpr int kSaveContinuously = ICollectorView::kSaveContinuously;
+    static constexpr int kOverwrite = ICollectorView::kOverwrite;
+    static constexpr int kRename = ICollectorView::kRename;
+
+    // Runs the dialog for fileName modally over parent (platform::ExecModal), as
+    // ICollectorView::RunFileNameDialog asks.
+    static int Ask(QString& fileName, QWidget* parent);
 
     // fileName: the name of the existing file, shown in the edit and in the status text.
     explicit CFileNameDialog(const QString& fileName, QWidget* parent = nullptr);

@@ -1,8 +1,6 @@
 #pragma once
 #include <QString>
 
-class CFileNameDialog;
-
 // What the collector needs of the main window: its status operations, the setting inputs, the
 // Start, Stop and Get OID buttons, the status list and a parent for the File Name dialog.
 // UI thread only: the collector's workers reach it through platform::SendToUi. Tests implement
@@ -11,6 +9,11 @@ class CFileNameDialog;
 class ICollectorView {
 public:
     enum class RunButton { Start, Stop, GetOid };
+    // What to do with a data file that exists (the File Name dialog's choices); 0 is Cancel.
+    static constexpr int kCancel = 0;
+    static constexpr int kSaveContinuously = 1;
+    static constexpr int kOverwrite = 2;
+    static constexpr int kRename = 3;
 
     virtual ~ICollectorView() = default;
 
@@ -24,7 +27,8 @@ public:
     virtual void FocusRunButton(RunButton button) = 0;
     // Empties the status list and forgets its file-link marks.
     virtual void ClearStatusList() = 0;
-    // Runs the File Name dialog modally over the main window (through platform::ExecModal) and
-    // returns its result.
-    virtual int RunFileNameDialog(CFileNameDialog& dialog) = 0;
+    // Asks what to do with the existing data file fileName: the File Name dialog, run modally
+    // over the main window (CFileNameDialog::Ask). Returns kCancel or the choice; after a
+    // choice fileName holds the edit's text, whatever the choice.
+    virtual int RunFileNameDialog(QString& fileName) = 0;
 };

@@ -2,10 +2,10 @@
 
 #include "platform/UiThread.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QFileInfo>
-#include <QMessageBox>
 
+#include <cstdio>
 #include <mutex>
 
 namespace platform {
@@ -14,12 +14,20 @@ namespace {
 struct HandlerSlot {
     std::mutex mutex;
     MessageBoxHandler handler;
+    MessageBoxHandler presenter;
 };
 
 HandlerSlot& Slot()
 {
     static HandlerSlot slot;
     return slot;
+}
+
+void WriteToStandardError(const QString& caption, const QString& text)
+{
+    const QByteArray line = (caption + QStringLiteral(": ") + text).toLocal8Bit();
+    std::fprintf(stderr, "%s%s", line.constData(), line.endsWith('\n') ? "" : "\n");
+    std::fflush(stderr);
 }
 
 } // namespace
@@ -33,28 +41,34 @@ QString ProgramName()
 
 void MessageBox(const QString& text)
 {
-    SendToUi([text] {
+    const bool shown = SendToUi([text] {
         MessageBoxHandler handler;
         {
             std::lock_guard lock(Slot().mutex);
-            handler = Slot().handler;
+            handler = Slot().handler ? Slot().handler : Slot().presenter;
         }
         const QString caption = ProgramName();
-        if (handler) {
+        if (handler)
             handler(caption, text);
-            return;
-        }
-        QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, QApplication::activeWindow());
-        box.setAccessibleName(caption);
-        box.setAccessibleDescription(text);
-        box.exec();
+        else
+            WriteToStandardError(caption, text);
     });
+    // Without an event loop to show it (no application object, or shutting down) the text is
+    // still not lost.
+    if (!shown)
+        WriteToStandardError(ProgramName(), text);
 }
 
 void SetMessageBoxHandler(MessageBoxHandler handler)
 {
     std::lock_guard lock(Slot().mutex);
     Slot().handler = std::move(handler);
+}
+
+void SetMessageBoxPresenter(MessageBoxHandler presenter)
+{
+    std::lock_guard lock(Slot().mutex);
+    Slot().presenter = std::move(presenter);
 }
 
 } // namespace platform

@@ -22,10 +22,10 @@ void CTestView::AddStatusLine(const QString& text, bool isFileLink)
     lines << text;
 }
 
-int CTestView::RunFileNameDialog(CFileNameDialog& dialog)
+int CTestView::RunFileNameDialog(QString& fileName)
 {
     ++fileNameDialogs;
-    return platform::ExecModal(dialog);
+    return CFileNameDialog::Ask(fileName, nullptr);
 }
 
 bool CTestView::IsIdle() const

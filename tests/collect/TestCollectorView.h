@@ -26,7 +26,7 @@ public:
     void EnableRunButton(RunButton button, bool enable) override { buttons[button] = enable; }
     void FocusRunButton(RunButton button) override { focus = button; }
     void ClearStatusList() override { lines.clear(); }
-    int RunFileNameDialog(CFileNameDialog& dialog) override;
+    int RunFileNameDialog(QString& fileName) override;
 
     // The idle state of the window after Stop (or before any run).
     bool IsIdle() const;

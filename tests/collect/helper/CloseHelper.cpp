@@ -26,7 +26,7 @@ public:
     void EnableRunButton(RunButton, bool) override {}
     void FocusRunButton(RunButton) override {}
     void ClearStatusList() override {}
-    int RunFileNameDialog(CFileNameDialog&) override { return 0; }
+    int RunFileNameDialog(QString&) override { return kCancel; }
 };
 } // namespace
 

@@ -1,0 +1,20 @@
+#include "platform/WidgetMessageBox.h"
+
+#include "platform/MessageBox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace platform {
+
+void UseWidgetMessageBoxes()
+{
+    SetMessageBoxPresenter([](const QString& caption, const QString& text) {
+        QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, QApplication::activeWindow());
+        box.setAccessibleName(caption);
+        box.setAccessibleDescription(text);
+        box.exec();
+    });
+}
+
+} // namespace platform
