@@ -1,0 +1,117 @@
+#include "cli/CliSupport.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace cli {
+
+QString ExitStatusHelp()
+{
+    return QStringLiteral("Exit status:\n"
+                          "  0  done\n"
+                          "  1  bad usage: an option, argument or address was wrong\n"
+                          "  2  the unit did not answer, or refused the community or password\n"
+                          "  3  a file could not be read or written\n");
+}
+
+QString ProgramName()
+{
+    const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    return name.isEmpty() ? QStringLiteral("veltrane-cli") : name;
+}
+
+void PrintHelp(const QCommandLineParser& parser, const QString& usageName)
+{
+    // The parser's usage line names the program as it was started (its whole path); users know
+    // it by its name, and a subcommand's name belongs there too.
+    QString text = parser.helpText();
+    const QString started = QStringLiteral("Usage: ") + QCoreApplication::arguments().value(0);
+    if (text.startsWith(started))
+        text.replace(0, started.size(), QStringLiteral("Usage: ") + usageName);
+    PrintOut((text + QLatin1Char('\n') + ExitStatusHelp()).toStdString());
+}
+
+int Fail(const QStringList& args, const QString& text, int status)
+{
+    const QString who = args.isEmpty() ? ProgramName() : args.first();
+    PrintErr((who + QStringLiteral(": ") + text).toStdString());
+    return status;
+}
+
+std::optional<int> Parse(QCommandLineParser& parser, const QStringList& args, int positionals)
+{
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
+    parser.addOption(help);
+    if (!parser.parse(args))
+        return Fail(args, parser.errorText() + QStringLiteral(" (see --help)"), kExitUsage);
+    if (parser.isSet(help)) {
+        PrintHelp(parser, args.value(0, ProgramName()));
+        return kExitDone;
+    }
+    const QStringList given = parser.positionalArguments();
+    if (given.size() < positionals)
+        return Fail(args, QStringLiteral("missing argument (see --help)"), kExitUsage);
+    if (given.size() > positionals)
+        return Fail(args, QStringLiteral("unexpected argument \"%1\" (see --help)").arg(given.at(positionals)),
+                    kExitUsage);
+    return std::nullopt;
+}
+
+bool IsIPv4Address(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString& part : parts) {
+        if (part.isEmpty() || part.size() > 3)
+            return false;
+        for (const QChar c : part)
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        if (part.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+std::string Printable(const std::string& bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\\': out += "\\\\"; break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                char hex[5];
+                std::snprintf(hex, sizeof hex, "\\x%02x", c);
+                out += hex;
+            } else {
+                out += ch;
+            }
+        }
+    }
+    return out;
+}
+
+void PrintOut(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void PrintErr(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+} // namespace cli

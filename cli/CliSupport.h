@@ -1,0 +1,57 @@
+#pragma once
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <string>
+
+// What every subcommand of veltrane-cli shares: exit statuses, option parsing, checks of
+// addresses and output that is safe for a terminal.
+namespace cli {
+
+// Exit statuses, the same for every subcommand (documented in --help and the man page).
+enum ExitStatus {
+    kExitDone = 0,
+    kExitUsage = 1,      // a bad option, argument or address
+    kExitNoUnit = 2,     // the unit did not answer, or refused the community or password
+    kExitFileError = 3,  // a file could not be read or written
+};
+
+// The whole program: runs the subcommand that arguments (the program's own) name, or the
+// program's --help and --version. Returns the exit status.
+int RunMain(const QStringList& arguments);
+
+// The text of --help's exit-status section.
+QString ExitStatusHelp();
+
+// "veltrane-cli" (or the executable's name).
+QString ProgramName();
+
+// Parses args (args[0] names the subcommand, e.g. "veltrane-cli scan") with parser, to which
+// the subcommand has added its description, options and positional arguments; --help is added
+// here. Exactly `positionals` positional arguments are accepted. Returns nothing when the
+// subcommand should go on; else the status it ends with: kExitDone after printing --help,
+// kExitUsage after a message that names the wrong option or argument.
+std::optional<int> Parse(QCommandLineParser& parser, const QStringList& args, int positionals);
+
+// Prints the parser's help with usageName ("veltrane-cli scan") in its usage line, then the
+// exit statuses.
+void PrintHelp(const QCommandLineParser& parser, const QString& usageName);
+
+// Prints "<program> <subcommand>: <text>" on standard error and returns status.
+int Fail(const QStringList& args, const QString& text, int status);
+
+// A unit address is a dotted IPv4 address, four decimal numbers 0 to 255 (no names: nothing is
+// ever looked up).
+bool IsIPv4Address(const QString& text);
+
+// Bytes from a unit (descriptions, values) made safe for a terminal: control characters and
+// the backslash as C escapes (\t, \n, \r, \\, \xHH); everything else unchanged.
+std::string Printable(const std::string& bytes);
+
+// Writes text and a line feed to standard output or error, flushed.
+void PrintOut(const std::string& text);
+void PrintErr(const std::string& text);
+
+} // namespace cli
