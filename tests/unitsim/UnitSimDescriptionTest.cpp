@@ -3,6 +3,7 @@
 #include "UnitSimTestSupport.h"
 
 #include "common/UnitSimProcess.h"
+#include "tools/unitsim/DatalogResponder.h"
 #include "tools/unitsim/SnmpResponder.h"
 #include "tools/unitsim/UnitDescription.h"
 
@@ -115,7 +116,8 @@ TEST(Description, ShippedExampleUnitsLoad)
     for (const QString& name : files) {
         std::vector<unitsim::LoadedUnit> units;
         QString error;
-        EXPECT_TRUE(unitsim::LoadDescriptionFile(dir.filePath(name), {unitsim::SnmpResponder::Module()}, units, error))
+        EXPECT_TRUE(unitsim::LoadDescriptionFile(dir.filePath(name), {unitsim::SnmpResponder::Module(), unitsim::DatalogResponder::Module()},
+                                                  units, error))
             << error.toStdString();
         EXPECT_FALSE(units.empty()) << name.toStdString();
     }

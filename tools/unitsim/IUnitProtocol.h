@@ -11,6 +11,10 @@ struct ProtocolReply {
     QString logText;
     // Datagrams to send back to the sender, in order; none means the unit stays silent.
     QList<QByteArray> datagrams;
+    // Sent before those, from another source port of the unit's address.
+    QList<QByteArray> otherPortDatagrams;
+    // On top of the unit's own delay.
+    int delayMs = 0;
 };
 
 // One protocol a unit speaks on one UDP port (SNMP on 161; the datalog protocol on 811 slots

@@ -85,7 +85,8 @@ std::vector<LoadedUnit> ParseDescription(const QByteArray& jsonText, const std::
         if (!addresses.insert(loaded.description.address).second)
             unit.Fail("address", QString("%1 is the address of an earlier unit already").arg(loaded.description.address));
         for (const auto& module : modules)
-            loaded.protocols.push_back(module.create(loaded.description));
+            if (auto protocol = module.create(loaded.description)) // null: the unit does not speak it
+                loaded.protocols.push_back(std::move(protocol));
         units.push_back(std::move(loaded));
     }
     return units;

@@ -59,7 +59,7 @@ void UnitServer::OnReadable(const Endpoint& endpoint)
         if (m_pLog)
             m_pLog->Write(endpoint.unit->description.address, endpoint.protocol->Name(), reply.logText);
 
-        if (faults.bSilent || reply.datagrams.isEmpty())
+        if (faults.bSilent || (reply.datagrams.isEmpty() && reply.otherPortDatagrams.isEmpty()))
             continue;
         if (faults.dDropShare > 0 && QRandomGenerator::global()->generateDouble() < faults.dDropShare)
             continue;
@@ -67,15 +67,28 @@ void UnitServer::OnReadable(const Endpoint& endpoint)
         QUdpSocket* socket = endpoint.socket;
         const QHostAddress to = request.senderAddress();
         const quint16 port = static_cast<quint16>(request.senderPort());
-        auto send = [socket, to, port, datagrams = reply.datagrams] {
+        QUdpSocket* other = reply.otherPortDatagrams.isEmpty() ? nullptr : OtherPortSocket(endpoint);
+        auto send = [socket, other, to, port, datagrams = reply.datagrams, others = reply.otherPortDatagrams] {
+            for (const QByteArray& d : others)
+                other->writeDatagram(d, to, port);
             for (const QByteArray& d : datagrams)
                 socket->writeDatagram(d, to, port);
         };
-        if (faults.nDelayMs > 0)
-            QTimer::singleShot(faults.nDelayMs, socket, send);
+        if (faults.nDelayMs + reply.delayMs > 0)
+            QTimer::singleShot(faults.nDelayMs + reply.delayMs, socket, send);
         else
             send();
     }
+}
+
+QUdpSocket* UnitServer::OtherPortSocket(const Endpoint& endpoint)
+{
+    QUdpSocket*& other = m_otherPortSockets[endpoint.socket];
+    if (!other) {
+        other = new QUdpSocket(this);
+        other->bind(QHostAddress(endpoint.unit->description.address), 0);
+    }
+    return other;
 }
 
 } // namespace unitsim

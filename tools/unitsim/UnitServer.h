@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <map>
 #include <vector>
 
 class QUdpSocket;
@@ -32,9 +33,12 @@ private:
         QUdpSocket* socket;
     };
     void OnReadable(const Endpoint& endpoint);
+    // A second socket on the endpoint's address, for replies from another source port.
+    QUdpSocket* OtherPortSocket(const Endpoint& endpoint);
 
     std::vector<LoadedUnit> m_units;
     std::vector<Endpoint> m_endpoints;
+    std::map<QUdpSocket*, QUdpSocket*> m_otherPortSockets;
     RequestLog* m_pLog;
     QElapsedTimer m_clock;
 };

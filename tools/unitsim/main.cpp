@@ -1,5 +1,6 @@
 // veltrane-unitsim: virtual monitoring units for tests, the demo and users without hardware.
 // Each unit of a JSON description listens on its own IPv4 address; see --help.
+#include "tools/unitsim/DatalogResponder.h"
 #include "tools/unitsim/RequestLog.h"
 #include "tools/unitsim/SnmpResponder.h"
 #include "tools/unitsim/UnitDescription.h"
@@ -77,6 +78,23 @@ A description is a JSON file: {"units": [ unit, ... ]}. A unit:
              "dropShare": 0.3, "errors": [{"oid": "1.2.2.1.101.0", "status": 5}]}
 A value is a number, a text, or {"base": 215, "amplitude": 20, "periodSeconds": 60}
 (a slow wave around base). OIDs are served below .1.3.6.1.4.1.<enterprise number>.
+  "datalog": {...}            serve the datalog on UDP port 811 (see below)
+
+"datalog": {"password": "orchid" (default: the community), "otherPorts": -3,
+            "otherChannels": -2, "channels": [CHANNEL, ...], "faults": {...}}
+  Unlisted ports answer otherPorts, unlisted channels of a listed port otherChannels.
+  CHANNEL: {"port": 0-7, "channel": 0|1, then one of
+    "error": -2                 every request answered with this error byte (-128 to -1)
+    "oldFirmware": true         status answered with the old 124-byte reply
+    "sensorType", "unitTime", "newestTime" (seconds since 1970; default the clock),
+    "records": [n, ...] | {"count": N, "wave": {"base", "amplitude", "period"}}
+                        | {"count": N, "ramp": {"start", "step"}}      (oldest first)
+    "count", "capacity", "writeIndex" (default: the records, a full ring from slot 0),
+    "width": 1|2|4, "interval" (minutes), "instantHigh", "instantLow", "averageLow",
+    "averageHigh", "description", "systemName", "unitOfMeasure", "zone"}
+  "faults": {"on": "status"|"datalog"|"both", "silent", "delayMs", "dropShare",
+             "dropFirst": N, "replyFromOtherPort", "duplicate",
+             "before": ["otherPort", "otherPortIndex", "otherLength", "garbage"]}
 )";
 
 } // namespace
@@ -87,7 +105,7 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName("veltrane-unitsim");
 
     QCommandLineParser parser;
-    parser.setApplicationDescription("Serves virtual monitoring units (SNMPv1 on UDP port 161) from a JSON "
+    parser.setApplicationDescription("Serves virtual monitoring units (SNMPv1 on UDP port 161, datalogs on UDP port 811) from a JSON "
                                      "description until interrupted.\n" +
                                      QString(kDescriptionHelp).trimmed());
     parser.addHelpOption();
@@ -108,7 +126,7 @@ int main(int argc, char** argv)
 
     std::vector<unitsim::LoadedUnit> units;
     QString error;
-    if (!unitsim::LoadDescriptionFile(parser.positionalArguments().first(), {unitsim::SnmpResponder::Module()}, units,
+    if (!unitsim::LoadDescriptionFile(parser.positionalArguments().first(), {unitsim::SnmpResponder::Module(), unitsim::DatalogResponder::Module()}, units,
                                       error))
         return Fail(error);
 
