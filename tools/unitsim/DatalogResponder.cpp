@@ -6,6 +6,8 @@
 #include <QRandomGenerator>
 #include <QtEndian>
 
+#include <cstring>
+
 namespace unitsim {
 namespace {
 
@@ -119,9 +121,14 @@ QByteArray DatalogResponder::DatalogReply(int port, int channel, int first, int 
     d[2] = static_cast<char>(channel);
     PutLe16(d, 3, first);
     PutLe16(d, 5, count);
-    for (int k = 0; k < count; ++k) {
-        const int slot = ((first + k) % c->ringSlots + c->ringSlots) % c->ringSlots;
-        d.replace(kDatalogHead + k * w, w, c->ring.constData() + qsizetype(slot) * w, w);
+    // The ring read from slot `first` on, wrapping at its end: at most a few contiguous runs.
+    char* out = d.data() + kDatalogHead;
+    int slot = ((first % c->ringSlots) + c->ringSlots) % c->ringSlots;
+    for (int k = 0; k < count;) {
+        const int run = std::min(count - k, c->ringSlots - slot);
+        std::memcpy(out + qsizetype(k) * w, c->ring.constData() + qsizetype(slot) * w, qsizetype(run) * w);
+        k += run;
+        slot = 0;
     }
     return d;
 }
