@@ -76,6 +76,23 @@ bool IsIPv4Address(const QString& text)
     return true;
 }
 
+QString NotAnAddress(const QString& text)
+{
+    return QStringLiteral("\"%1\" is not a dotted IPv4 address").arg(text);
+}
+
+QCommandLineOption CommunityOption()
+{
+    return QCommandLineOption({QStringLiteral("c"), QStringLiteral("community")},
+                              QStringLiteral("The SNMP community (default: public)."), QStringLiteral("COMMUNITY"),
+                              QStringLiteral("public"));
+}
+
+std::string Bytes(const QString& argument)
+{
+    return argument.toLocal8Bit().toStdString();
+}
+
 std::string Printable(const std::string& bytes)
 {
     std::string out;

@@ -46,6 +46,15 @@ int Fail(const QStringList& args, const QString& text, int status);
 // ever looked up).
 bool IsIPv4Address(const QString& text);
 
+// The error text for an address that IsIPv4Address refuses.
+QString NotAnAddress(const QString& text);
+
+// -c, --community COMMUNITY (default "public"), as every subcommand that reads a unit takes it.
+QCommandLineOption CommunityOption();
+
+// An argument as the bytes that were typed (communities and passwords go out unchanged).
+std::string Bytes(const QString& argument);
+
 // Bytes from a unit (descriptions, values) made safe for a terminal: control characters and
 // the backslash as C escapes (\t, \n, \r, \\, \xHH); everything else unchanged.
 std::string Printable(const std::string& bytes);

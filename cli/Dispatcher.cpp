@@ -1,5 +1,6 @@
 #include "cli/CliSupport.h"
 #include "cli/Subcommands.h"
+#include "platform/MessageBox.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -38,8 +39,14 @@ int RunMain(const QStringList& arguments)
         return Fail(noName, QStringLiteral("no command given (see --help)"), kExitUsage);
     const QString name = rest.takeFirst();
     for (const CSubcommand& command : kSubcommands) {
-        if (name == QLatin1String(command.name))
-            return command.run(QStringList {ProgramName() + QLatin1Char(' ') + name} + rest);
+        if (name != QLatin1String(command.name))
+            continue;
+        const QString who = ProgramName() + QLatin1Char(' ') + name;
+        // What the window shows in message boxes becomes a line on standard error.
+        platform::SetMessageBoxPresenter([who](const QString&, const QString& text) {
+            PrintErr((who + QStringLiteral(": ") + text).toStdString());
+        });
+        return command.run(QStringList {who} + rest);
     }
     return Fail(noName, QStringLiteral("unknown command \"%1\" (see --help)").arg(name), kExitUsage);
 }

@@ -1,0 +1,231 @@
+// veltrane-cli collect: a collection run as the window's Start makes it (the same collector,
+// data file and lock), ended by SIGINT or SIGTERM instead of Stop.
+#include "cli/CliSupport.h"
+#include "cli/SignalWatcher.h"
+#include "cli/UnitScan.h"
+#include "collect/CCollector.h"
+#include "collect/ICollectorView.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// An OID list file: at most this many bytes (a few thousand OIDs).
+constexpr qint64 kMaxOidFileSize = 1 << 20;
+
+// The window's status operations on a terminal: data lines on standard output (unless quiet),
+// failed reads and writes on standard error. All calls arrive on the main thread.
+class CTerminalCollectorView : public ICollectorView {
+public:
+    CTerminalCollectorView(std::string prefix, bool quiet, int fileChoice)
+        : m_strPrefix(std::move(prefix)), m_bQuiet(quiet), m_nFileChoice(fileChoice)
+    {
+    }
+
+    void AddStatusLine(const QString& text, bool) override
+    {
+        const bool dataLine = IsDataLine(text);
+        // A cycle reports a failed write right after its line, before any lamp change.
+        if (!dataLine && m_bAfterDataLine)
+            m_bWriteFailed = true;
+        m_bAfterDataLine = dataLine;
+        if (!dataLine)
+            cli::PrintErr(m_strPrefix + cli::Printable(text.toStdString()));
+        else if (!m_bQuiet)
+            cli::PrintOut(cli::Printable(text.toStdString()));
+    }
+    void SetStatusText(const QString& text) override
+    {
+        if (!m_bQuiet)
+            cli::PrintErr(m_strPrefix + text.toStdString());
+    }
+    void SetStatusLamp(int) override { m_bAfterDataLine = false; }
+    void EnableSettingInputs(bool) override {}
+    void EnableRunButton(RunButton, bool) override {}
+    void FocusRunButton(RunButton) override {}
+    void ClearStatusList() override {}
+    // No one to ask: the options decide, and without one the run does not start.
+    int RunFileNameDialog(QString& fileName) override
+    {
+        m_strExistingFile = fileName;
+        return m_nFileChoice;
+    }
+
+    QString m_strExistingFile; // the data file that existed, once asked
+    bool m_bWriteFailed = false;
+
+private:
+    static bool IsDataLine(const QString& text)
+    {
+        static const QRegularExpression stamp(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d,  \\d\\d:\\d\\d:\\d\\d,  "));
+        return stamp.match(text).hasMatch();
+    }
+
+    const std::string m_strPrefix;
+    const bool m_bQuiet;
+    const int m_nFileChoice;
+    bool m_bAfterDataLine = false;
+};
+
+// Reads an OID list: one OID per line (dotted numbers, as scan --oids prints them); blank lines
+// and lines starting with '#' are skipped. Only a regular file is read, without blocking.
+bool ReadOidFile(const QString& path, std::vector<std::string>& oids, QString& error)
+{
+    const QByteArray name = path.toLocal8Bit();
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = QStringLiteral("cannot read the OID file \"%1\": %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    struct stat st {};
+    QByteArray bytes;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!ok) {
+        error = QStringLiteral("the OID file \"%1\" is not a regular file").arg(path);
+    } else {
+        char buffer[8192];
+        ssize_t n;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0 && bytes.size() <= kMaxOidFileSize)
+            bytes.append(buffer, n);
+        if (n < 0) {
+            ok = false;
+            error = QStringLiteral("cannot read the OID file \"%1\": %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+        } else if (bytes.size() > kMaxOidFileSize) {
+            ok = false;
+            error = QStringLiteral("the OID file \"%1\" is larger than %2 bytes").arg(path).arg(kMaxOidFileSize);
+        }
+    }
+    ::close(fd);
+    if (!ok)
+        return false;
+
+    static const QRegularExpression oid(QStringLiteral("^\\.?\\d+(\\.\\d+)*$"));
+    int number = 0;
+    for (const QByteArray& raw : bytes.split('\n')) {
+        ++number;
+        const QString line = QString::fromLatin1(raw).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (!oid.match(line).hasMatch()) {
+            error = QStringLiteral("%1:%2: not an OID: \"%3\"").arg(path).arg(number).arg(
+                QString::fromStdString(cli::Printable(raw.toStdString())));
+            return false;
+        }
+        oids.push_back(line.toStdString());
+    }
+    if (oids.empty()) {
+        error = QStringLiteral("the OID file \"%1\" lists no OID").arg(path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int RunCollect(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads the OIDs from the unit at ADDRESS every PERIOD seconds and appends one line per read\n"
+        "to data<ADDRESS>.txt in FOLDER, exactly as the window's Start does, until SIGINT or\n"
+        "SIGTERM, which close the file cleanly. The lines also go to standard output; status texts\n"
+        "and failed reads or writes are lines on standard error, and the run goes on. An existing\n"
+        "data file needs --append or --overwrite; a file another program holds locked is refused."));
+    parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("The unit's dotted IPv4 address."));
+    const QCommandLineOption community = cli::CommunityOption();
+    const QCommandLineOption period({QStringLiteral("p"), QStringLiteral("period")},
+                                    QStringLiteral("Seconds between reads, 1 to %1.").arg(CCollector::kMaxPeriod),
+                                    QStringLiteral("N"));
+    const QCommandLineOption folder({QStringLiteral("f"), QStringLiteral("folder")},
+                                    QStringLiteral("The folder of the data file (it must exist)."),
+                                    QStringLiteral("DIR"));
+    const QCommandLineOption oidFile({QStringLiteral("o"), QStringLiteral("oids")},
+                                     QStringLiteral("The OIDs to read, one per line (as 'scan --oids' prints them)."),
+                                     QStringLiteral("FILE"));
+    const QCommandLineOption allOnline(QStringLiteral("all-online"),
+                                       QStringLiteral("Scans the unit first and reads every online sensor."));
+    const QCommandLineOption append({QStringLiteral("a"), QStringLiteral("append")},
+                                    QStringLiteral("Continues an existing data file (Save Continuously)."));
+    const QCommandLineOption overwrite(QStringLiteral("overwrite"), QStringLiteral("Replaces an existing data file."));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+                                   QStringLiteral("Prints only failures (for services)."));
+    parser.addOptions({community, period, folder, oidFile, allOnline, append, overwrite, quiet});
+    if (const auto status = cli::Parse(parser, args, 1))
+        return *status;
+
+    const QString address = parser.positionalArguments().at(0);
+    if (!cli::IsIPv4Address(address))
+        return cli::Fail(args, cli::NotAnAddress(address), cli::kExitUsage);
+    if (!parser.isSet(period))
+        return cli::Fail(args, QStringLiteral("--period is required (see --help)"), cli::kExitUsage);
+    bool numeric = false;
+    const int seconds = parser.value(period).toInt(&numeric);
+    if (!numeric || seconds < CCollector::kMinPeriod || seconds > CCollector::kMaxPeriod)
+        return cli::Fail(args,
+                         QStringLiteral("--period \"%1\" is not a number of seconds from %2 to %3")
+                             .arg(parser.value(period))
+                             .arg(CCollector::kMinPeriod)
+                             .arg(CCollector::kMaxPeriod),
+                         cli::kExitUsage);
+    if (!parser.isSet(folder) || parser.value(folder).isEmpty())
+        return cli::Fail(args, QStringLiteral("--folder is required (see --help)"), cli::kExitUsage);
+    if (parser.isSet(oidFile) == parser.isSet(allOnline))
+        return cli::Fail(args, QStringLiteral("give either --oids FILE or --all-online (see --help)"), cli::kExitUsage);
+    if (parser.isSet(append) && parser.isSet(overwrite))
+        return cli::Fail(args, QStringLiteral("--append and --overwrite exclude each other"), cli::kExitUsage);
+
+    const std::string prefix = args.first().toStdString() + ": ";
+    std::vector<std::string> oids;
+    if (parser.isSet(oidFile)) {
+        QString error;
+        if (!ReadOidFile(parser.value(oidFile), oids, error))
+            return cli::Fail(args, error, cli::kExitUsage);
+    } else {
+        const cli::ScanResult scan = cli::ScanUnitAt(address.toStdString(), cli::Bytes(parser.value(community)), prefix);
+        oids = scan.Oids();
+        if (!scan.answered || oids.empty())
+            return cli::Fail(args, QString::fromStdString(scan.status), cli::kExitNoUnit);
+        if (!parser.isSet(quiet))
+            cli::PrintErr(prefix + scan.status);
+    }
+
+    const int choice = parser.isSet(append)      ? ICollectorView::kSaveContinuously
+                       : parser.isSet(overwrite) ? ICollectorView::kOverwrite
+                                                 : ICollectorView::kCancel;
+    CTerminalCollectorView view(prefix, parser.isSet(quiet), choice);
+    // Before the first read, so that a signal during it is not lost.
+    cli::SignalWatcher watcher;
+    if (!watcher.Install())
+        return cli::Fail(args, QStringLiteral("cannot watch for SIGINT and SIGTERM"), cli::kExitFileError);
+    CCollector collector(&view);
+    collector.SetOidList(oids);
+    collector.SetAgent(address);
+    collector.SetCommunity(parser.value(community));
+    collector.SetPeriod(seconds);
+    collector.SetFolder(parser.value(folder));
+    collector.StartRun();
+    if (!collector.IsRunActive()) {
+        if (!view.m_strExistingFile.isEmpty() && choice == ICollectorView::kCancel)
+            return cli::Fail(args,
+                             QStringLiteral("%1/%2 exists: add --append to continue it or --overwrite to replace it")
+                                 .arg(parser.value(folder), view.m_strExistingFile),
+                             cli::kExitUsage);
+        return cli::kExitFileError; // the file error is already on standard error
+    }
+
+    QObject::connect(&watcher, &cli::SignalWatcher::Received, [&collector] {
+        collector.StopRun();
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    return view.m_bWriteFailed ? cli::kExitFileError : cli::kExitDone;
+}
