@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr int kScanTimeout = 4;
-constexpr int kScanRetries = 4;
 constexpr int kNoSuchName = 2;
 constexpr int kNoAccess = 6;
 constexpr int kArrayCount = 8;
@@ -103,7 +101,7 @@ int CSensorScan::ScanUnit()
     m_nPortCount = 0;
     CSnmpSession session;
     std::string openText;
-    if (!session.Open(m_strIpAddress, m_strCommunity, kScanTimeout, kScanRetries, openText)) {
+    if (!session.Open(m_strIpAddress, m_strCommunity, m_nTimeout, m_nRetries, openText)) {
         ShowMessage("Open SNMP error");
         return 0;
     }

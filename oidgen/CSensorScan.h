@@ -44,6 +44,9 @@ public:
 
     std::string m_strIpAddress;
     std::string m_strCommunity;
+    // The session's time-out (seconds) and resends; the dialog keeps 4 and 4.
+    int m_nTimeout = 4;
+    int m_nRetries = 4;
     int m_nSensorCount = 0;
     int m_nPortCount = 0;
     bool m_bZeroBasedPorts = true;

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -98,14 +99,6 @@ void RestrictToPeer(void* session)
         ::connect(transport->sock, remote, length);
 }
 
-// The answer to one request, filled in by net-snmp's callback.
-struct PendingRequest {
-    const std::vector<std::vector<oid>>* names = nullptr; // what was asked for, in order
-    bool waiting = true;
-    int status = STAT_ERROR;
-    netsnmp_pdu* response = nullptr;
-};
-
 // A successful GET response binds exactly the requested OIDs, in order. Anything else is not an
 // answer to our request: taken, its values would land in the wrong columns of the data file.
 bool AnswersRequest(const netsnmp_pdu& response, const std::vector<std::vector<oid>>& names)
@@ -121,65 +114,54 @@ bool AnswersRequest(const netsnmp_pdu& response, const std::vector<std::vector<o
     return var == nullptr;
 }
 
+} // namespace
+
+// The answer to one request, filled in by net-snmp's callback.
+struct CSnmpSession::PendingGet {
+    std::vector<std::vector<oid>> names; // what was asked for, in order
+    bool waiting = true;
+    int status = STAT_ERROR;
+    netsnmp_pdu* response = nullptr;
+    std::chrono::steady_clock::time_point sent;
+    std::chrono::steady_clock::time_point done;
+
+    ~PendingGet()
+    {
+        if (response)
+            snmp_free_pdu(response);
+    }
+    void Finish(int finalStatus)
+    {
+        status = finalStatus;
+        waiting = false;
+        done = std::chrono::steady_clock::now();
+    }
+};
+
+namespace {
+
 int OnRequestDone(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* magic)
 {
-    auto* pending = static_cast<PendingRequest*>(magic);
+    auto* pending = static_cast<CSnmpSession::PendingGet*>(magic);
+    if (!pending->waiting)
+        return 1;
     switch (operation) {
     case NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE:
         // Declining keeps the request pending: net-snmp goes on waiting and resending.
-        if (!pdu || !AnswersRequest(*pdu, *pending->names))
+        if (!pdu || !AnswersRequest(*pdu, pending->names))
             return 0;
         pending->response = snmp_clone_pdu(pdu);
-        pending->status = pending->response ? STAT_SUCCESS : STAT_ERROR;
+        pending->Finish(pending->response ? STAT_SUCCESS : STAT_ERROR);
         break;
     case NETSNMP_CALLBACK_OP_TIMED_OUT:
-        pending->status = STAT_TIMEOUT;
+        pending->Finish(STAT_TIMEOUT);
         break;
     default:
         // Resend notices and failed resends: net-snmp keeps the request and ends it later with
         // a response or a time-out, so the wait goes on.
-        return 1;
+        break;
     }
-    pending->waiting = false;
     return 1;
-}
-
-// Sends request (taking ownership) and waits for its response, resending as the session's
-// retries say. Unlike snmp_sess_synch_response, a PDU other than a response that carries our
-// request id is passed over instead of failing the request - and the request is never left
-// pending in the session with a callback into a finished call's stack.
-int SendAndWait(void* session, netsnmp_pdu* request, const std::vector<std::vector<oid>>& names,
-                netsnmp_pdu** response)
-{
-    PendingRequest pending;
-    pending.names = &names;
-    if (!snmp_sess_async_send(session, request, OnRequestDone, &pending)) {
-        snmp_free_pdu(request);
-        return STAT_ERROR;
-    }
-    // net-snmp's callback ends the wait: it fires on the response, or on the time-out after
-    // the last resend.
-    while (pending.waiting) {
-        netsnmp_large_fd_set fds;
-        netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
-        int numfds = 0;
-        int block = 0;
-        timeval wait{1, 0};
-        snmp_sess_select_info2_flags(session, &numfds, &fds, &wait, &block, NETSNMP_SELECT_NOALARMS);
-        if (block) {
-            // net-snmp holds no request any more, yet gave no final word: nothing will come.
-            netsnmp_large_fd_set_cleanup(&fds);
-            break;
-        }
-        const int count = netsnmp_large_fd_set_select(numfds, &fds, nullptr, nullptr, &wait);
-        if (count > 0)
-            snmp_sess_read2(session, &fds);
-        else if (count == 0 || errno != EINTR)
-            snmp_sess_timeout(session);
-        netsnmp_large_fd_set_cleanup(&fds);
-    }
-    *response = pending.response;
-    return pending.status;
 }
 
 void AppendFormat(std::string& out, const char* format, auto... args)
@@ -276,9 +258,21 @@ bool CSnmpSession::Open(const std::string& agentAddress, const std::string& comm
 bool CSnmpSession::Get(const std::vector<std::string>& oids, std::vector<std::string>& values, std::string& errorText,
                        int& errorCode)
 {
+    values.clear();
+    if (!StartGet(oids, errorText, errorCode))
+        return false;
+    WaitAll({this});
+    return FinishGet(values, errorText, errorCode);
+}
+
+bool CSnmpSession::StartGet(const std::vector<std::string>& oids, std::string& errorText, int& errorCode)
+{
     errorText.clear();
     errorCode = 0;
-    values.clear();
+    // net-snmp may still call back into an earlier request: let it end before its state goes.
+    if (Waiting())
+        WaitAll({this});
+    m_pPending.reset();
 
     if (!m_hSession) {
         errorText = "Error: Session not open";
@@ -290,9 +284,10 @@ bool CSnmpSession::Get(const std::vector<std::string>& oids, std::vector<std::st
     }
 
     // Convert every OID before anything is sent: one bad entry fails the whole read.
-    std::vector<std::vector<oid>> names(oids.size());
+    auto pending = std::make_unique<PendingGet>();
+    pending->names.resize(oids.size());
     for (std::size_t i = 0; i < oids.size(); ++i) {
-        if (!ConvertOid(oids[i], names[i])) {
+        if (!ConvertOid(oids[i], pending->names[i])) {
             errorText = "Error: Invalid OID : " + oids[i];
             return false;
         }
@@ -303,7 +298,7 @@ bool CSnmpSession::Get(const std::vector<std::string>& oids, std::vector<std::st
         errorText = "Error: Error allocating OID";
         return false;
     }
-    for (const auto& name : names) {
+    for (const auto& name : pending->names) {
         if (!snmp_add_null_var(request, name.data(), name.size())) {
             snmp_free_pdu(request);
             errorText = "Error: Error allocating OID";
@@ -311,48 +306,133 @@ bool CSnmpSession::Get(const std::vector<std::string>& oids, std::vector<std::st
         }
     }
 
-    netsnmp_pdu* response = nullptr;
-    const int status = SendAndWait(m_hSession, request, names, &response);
-    if (status == STAT_TIMEOUT) {
+    m_pPending = std::move(pending);
+    m_pPending->sent = std::chrono::steady_clock::now();
+    // net-snmp's callback ends the wait: it fires on the response, or on the time-out after the
+    // last resend. A request that cannot be sent ends at once, reported by FinishGet.
+    if (!snmp_sess_async_send(m_hSession, request, OnRequestDone, m_pPending.get())) {
+        snmp_free_pdu(request);
+        m_pPending->Finish(STAT_ERROR);
+    }
+    return true;
+}
+
+bool CSnmpSession::Waiting() const
+{
+    return m_pPending && m_pPending->waiting;
+}
+
+void CSnmpSession::StopWaiting()
+{
+    if (Waiting())
+        m_pPending->Finish(m_pPending->status);
+}
+
+void CSnmpSession::WaitAll(const std::vector<CSnmpSession*>& sessions)
+{
+    while (true) {
+        netsnmp_large_fd_set fds;
+        netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
+        int numfds = 0;
+        timeval wait{1, 0};
+        bool anyWaiting = false;
+        for (CSnmpSession* session : sessions) {
+            if (!session->Waiting())
+                continue;
+            int block = 0;
+            if (session->m_hSession)
+                snmp_sess_select_info2_flags(session->m_hSession, &numfds, &fds, &wait, &block,
+                                             NETSNMP_SELECT_NOALARMS);
+            // net-snmp holds no request any more, yet gave no final word: nothing will come.
+            if (block || !session->m_hSession)
+                session->StopWaiting();
+            else
+                anyWaiting = true;
+        }
+        if (!anyWaiting) {
+            netsnmp_large_fd_set_cleanup(&fds);
+            return;
+        }
+        const int count = netsnmp_large_fd_set_select(numfds, &fds, nullptr, nullptr, &wait);
+        for (CSnmpSession* session : sessions) {
+            if (!session->Waiting())
+                continue;
+            if (count > 0)
+                snmp_sess_read2(session->m_hSession, &fds);
+            // Resends and time-outs of requests whose time has come; nothing for the others.
+            if (session->Waiting())
+                snmp_sess_timeout(session->m_hSession);
+        }
+        netsnmp_large_fd_set_cleanup(&fds);
+    }
+}
+
+bool CSnmpSession::FinishGet(std::vector<std::string>& values, std::string& errorText, int& errorCode)
+{
+    values.clear();
+    errorText.clear();
+    errorCode = 0;
+    if (!m_pPending) {
+        errorText = m_hSession ? "Error: No request sent" : "Error: Session not open";
+        return false;
+    }
+    if (Waiting())
+        WaitAll({this});
+    PendingGet& pending = *m_pPending;
+
+    if (pending.status == STAT_TIMEOUT) {
         errorCode = kTimeoutErrorCode;
         errorText = "The request timed-out.";
         return false;
     }
-    if (status != STAT_SUCCESS || !response) {
+    if (pending.status != STAT_SUCCESS || !pending.response) {
         // net-snmp's own (negative) error number, which never collides with 40 or an
         // error-status from a unit.
-        int systemErrno = 0;
         int snmpErrno = 0;
-        char* text = nullptr;
-        snmp_sess_error(m_hSession, &systemErrno, &snmpErrno, &text);
-        std::free(text);
+        if (m_hSession) {
+            int systemErrno = 0;
+            char* text = nullptr;
+            snmp_sess_error(m_hSession, &systemErrno, &snmpErrno, &text);
+            std::free(text);
+        }
         errorCode = snmpErrno < 0 ? snmpErrno : SNMPERR_GENERR;
         errorText = "Error in SnmpMgrRequest";
-        if (response)
-            snmp_free_pdu(response);
         return false;
     }
 
-    if (response->errstat > 0) {
-        errorCode = static_cast<int>(response->errstat);
-        if (response->errstat == kNoSuchName) {
+    const netsnmp_pdu& response = *pending.response;
+    if (response.errstat > 0) {
+        errorCode = static_cast<int>(response.errstat);
+        if (response.errstat == kNoSuchName) {
             char buffer[96];
             std::snprintf(buffer, sizeof buffer, "The requested operation identified an unknown variable in OID : %d.",
-                          static_cast<int>(response->errindex));
+                          static_cast<int>(response.errindex));
             errorText = buffer;
-        } else if (response->errstat == kNoAccess) {
+        } else if (response.errstat == kNoAccess) {
             errorText = "wrong password!";
         } else {
             errorText = "Error in SnmpMgrRequest : OID";
         }
-        snmp_free_pdu(response);
         return false;
     }
 
-    for (const netsnmp_variable_list* var = response->variables; var; var = var->next_variable)
+    for (const netsnmp_variable_list* var = response.variables; var; var = var->next_variable)
         values.push_back(FormatValue(*var));
-    snmp_free_pdu(response);
     return true;
+}
+
+double CSnmpSession::RequestSeconds() const
+{
+    if (!m_pPending)
+        return 0;
+    const auto end = m_pPending->waiting ? std::chrono::steady_clock::now() : m_pPending->done;
+    return std::chrono::duration<double>(end - m_pPending->sent).count();
+}
+
+bool CSnmpSession::IsValidOid(const std::string& text)
+{
+    std::vector<oid> subids;
+    return ConvertOid(text, subids);
 }
 
 bool CSnmpSession::Close()
@@ -365,6 +445,7 @@ bool CSnmpSession::Close()
         closed = snmp_sess_close(m_hSession);
     }
     m_hSession = nullptr;
+    StopWaiting(); // a request net-snmp dropped with the session has no answer to wait for
     return closed != 0;
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ struct variable_list;
 // unit that never answers costs timeout x (retries + 1) seconds.
 class CSnmpSession {
 public:
+    struct PendingGet; // one request's state, private to the session's code
     CSnmpSession();
     // The owner calls Close first; a session still open is closed here so that it cannot leak.
     virtual ~CSnmpSession();
@@ -35,11 +37,31 @@ public:
              int& errorCode);
     bool Close();
 
+    // Get in three steps, for reading many units at once from one thread: StartGet sends the
+    // request and returns at once; WaitAll waits until every given session's request has its
+    // answer or has run out of time-out and resends (each session by its own); FinishGet hands
+    // out the result exactly as Get would. StartGet fails, with Get's texts and codes, only
+    // where Get would send nothing; FinishGet then fails the same way.
+    bool StartGet(const std::vector<std::string>& oids, std::string& errorText, int& errorCode);
+    static void WaitAll(const std::vector<CSnmpSession*>& sessions);
+    bool FinishGet(std::vector<std::string>& values, std::string& errorText, int& errorCode);
+    // Seconds from the last StartGet's send to its answer, or to the end of the wait.
+    double RequestSeconds() const;
+
+    // True for an OID text that Get would send: numeric, as under Get.
+    static bool IsValidOid(const std::string& text);
+
     // The text of one returned binding's value, by its ASN type. Values are never cut (a cut
     // value would be a wrong value in the data file); Counter64 gives an unsigned decimal; NULL,
     // the exception values and other types give an empty text.
     static std::string FormatValue(const variable_list& binding);
 
 private:
+    bool Waiting() const;
+    void StopWaiting();
+
     void* m_hSession = nullptr; // net-snmp single-session handle; null when not open
+    // The request in flight or its answer, from StartGet to FinishGet; net-snmp's callback
+    // points into it, so it lives as long as the session may still call back.
+    std::unique_ptr<PendingGet> m_pPending;
 };

@@ -1,0 +1,309 @@
+#include "exporter/CExporter.h"
+
+#include "exporter/CMetricsText.h"
+#include "exporter/CUnitReader.h"
+#include "oidgen/CSensorScan.h"
+#include "oidgen/OidTemplates.h"
+
+#include <QHttpServer>
+#include <QHttpServerResponse>
+#include <QTcpServer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+struct ExportedSensor {
+    std::string strOid;
+    std::string strPort;        // "Port 3", as the Generate OID dialog shows it
+    std::string strDescription;
+    std::string strType;        // the unit's type code; empty when no scan found the OID
+};
+using SensorList = std::vector<ExportedSensor>;
+
+// Asked of a unit whose sensor list is empty, so that up still tells whether it answers: the
+// table-16 status at index 1 exists on units of 2 and 8 ports, counting from 0 or from 1.
+std::string ProbeOid()
+{
+    return ExpandedOid(oidtpl::kTable16Status, 1);
+}
+
+// The scan's view: rows stay in the scan's m_rows; texts are kept for the log.
+class ScanLog : public IScanView {
+public:
+    void AddListItem(const std::string&, int, const std::string&, const std::string&, CSensorRow*) override {}
+    void CheckAllItems() override {}
+    void SetStatusText(const std::string& text) override { strStatus = text; }
+    void ShowMessageBox(const std::string& text) override { messages.push_back(text); }
+
+    std::string strStatus;
+    std::vector<std::string> messages;
+};
+
+std::string Trimmed(const std::string& text)
+{
+    const auto begin = text.find_first_not_of(' ');
+    if (begin == std::string::npos)
+        return {};
+    return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
+}
+
+} // namespace
+
+// What the exporter knows of one unit; scans and scrapes meet here.
+class CUnitState {
+public:
+    explicit CUnitState(CExporterUnit unit) : m_unit(std::move(unit))
+    {
+        auto sensors = std::make_shared<SensorList>();
+        for (const std::string& oid : m_unit.m_oidList)
+            sensors->push_back(ExportedSensor{oid, {}, {}, {}});
+        m_pSensors = std::move(sensors);
+    }
+
+    const CExporterUnit m_unit;
+    mutable std::mutex m_mutex; // guards everything below
+    std::shared_ptr<const SensorList> m_pSensors;
+    bool m_bScanOk = false;   // the last scan reached the unit
+    bool m_bScanning = false;
+    int m_nLastErrorCode = -1; // of the last scrape, -1 before the first; for the log
+};
+
+CExporter::CExporter(const CExporterConfig& config, LogFunction log, QObject* parent)
+    : QObject(parent), m_nRescanMinutes(config.m_nRescanMinutes), m_log(std::move(log))
+{
+    for (const CExporterUnit& unit : config.m_units)
+        m_units.push_back(std::make_unique<CUnitState>(unit));
+    m_scanPool.setMaxThreadCount(kScanThreads);
+    m_scrapePool.setMaxThreadCount(1);
+    m_rescanTimer.setSingleShot(true);
+    connect(&m_rescanTimer, &QTimer::timeout, this, &CExporter::Rescan);
+}
+
+CExporter::~CExporter()
+{
+    Shutdown(0);
+}
+
+void CExporter::Log(const std::string& line) const
+{
+    if (m_log)
+        m_log(line);
+}
+
+bool CExporter::Listen(const QHostAddress& address, quint16 port, QString& error)
+{
+    auto server = std::make_unique<QHttpServer>();
+    server->route("/metrics", QHttpServerRequest::Method::Get, [this] {
+        return QtConcurrent::run(&m_scrapePool, [this] {
+            return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8", QByteArray::fromStdString(Scrape()));
+        });
+    });
+    server->route("/", QHttpServerRequest::Method::Get, [] {
+        return QHttpServerResponse("text/plain; charset=utf-8",
+                                   "Veltrane exporter: the units' sensors are at /metrics\n");
+    });
+    auto* tcp = new QTcpServer(server.get());
+    const QString where = QString(address.protocol() == QAbstractSocket::IPv6Protocol ? "[%1]:%2" : "%1:%2")
+                              .arg(address.toString())
+                              .arg(port);
+    if (!tcp->listen(address, port)) {
+        error = "cannot listen on " + where + ": " + tcp->errorString();
+        return false;
+    }
+    server->bind(tcp);
+    m_pServer = std::move(server);
+    return true;
+}
+
+quint16 CExporter::ServerPort() const
+{
+    if (!m_pServer || m_pServer->servers().isEmpty())
+        return 0;
+    return m_pServer->servers().first()->serverPort();
+}
+
+void CExporter::Rescan()
+{
+    if (m_bStopping)
+        return;
+    for (const auto& unit : m_units) {
+        {
+            std::lock_guard lock(unit->m_mutex);
+            if (unit->m_bScanning)
+                continue;
+            unit->m_bScanning = true;
+        }
+        ++m_nScansPending;
+        CUnitState* state = unit.get();
+        m_scanPool.start([this, state] {
+            if (!m_bStopping)
+                ScanUnit(*state);
+            {
+                std::lock_guard lock(state->m_mutex);
+                state->m_bScanning = false;
+            }
+            --m_nScansPending;
+        });
+    }
+    if (m_nRescanMinutes > 0)
+        m_rescanTimer.start(std::chrono::minutes(m_nRescanMinutes));
+}
+
+int CExporter::ScansPending() const
+{
+    return m_nScansPending;
+}
+
+void CExporter::ScanUnit(CUnitState& state)
+{
+    const CExporterUnit& unit = state.m_unit;
+    const std::string who = "unit \"" + unit.m_strName + "\" (" + unit.m_strAddress + ")";
+    ScanLog view;
+    CSensorScan scan;
+    scan.SetScanView(&view);
+    scan.m_strIpAddress = unit.m_strAddress;
+    scan.m_strCommunity = unit.m_strCommunity;
+    // The unit's own bound, as for its reads: a dead unit holds a scan thread no longer.
+    scan.m_nTimeout = unit.m_nTimeout;
+    scan.m_nRetries = unit.m_nRetries;
+    scan.ScanUnit();
+
+    // Without an answer to the port-count probe the scan found nothing about the unit: the last
+    // good list stays.
+    if (scan.m_nPortCount == 0) {
+        {
+            std::lock_guard lock(state.m_mutex);
+            state.m_bScanOk = false;
+        }
+        const std::string why = view.messages.empty() ? Trimmed(view.strStatus) : view.messages.front();
+        Log(who + ": scan failed: " + why + " The last sensor list stays.");
+        return;
+    }
+
+    auto sensors = std::make_shared<SensorList>();
+    auto labelled = [&scan](const CSensorRow& row) {
+        return ExportedSensor{row.m_strOid, row.FormatPortLabel(scan.m_bZeroBasedPorts), row.m_strDescription,
+                              std::to_string(row.m_nType)};
+    };
+    if (unit.m_bAllOnline) {
+        // Every row the scan listed, as the Generate OID dialog ticks them all.
+        for (const auto& row : scan.m_rows)
+            sensors->push_back(labelled(*row));
+    } else {
+        for (const std::string& oid : unit.m_oidList) {
+            ExportedSensor sensor{oid, {}, {}, {}};
+            for (const auto& row : scan.m_rows)
+                if (row->m_strOid == oid)
+                    sensor = labelled(*row);
+            sensors->push_back(sensor);
+        }
+    }
+    if (m_bStopping)
+        return;
+    {
+        std::lock_guard lock(state.m_mutex);
+        state.m_pSensors = sensors;
+        state.m_bScanOk = true;
+    }
+    std::string line = who + ": scan found " + std::to_string(scan.m_rows.size()) + " sensor" +
+                       (scan.m_rows.size() == 1 ? "" : "s") + " online, reading " +
+                       std::to_string(sensors->size());
+    if (!view.messages.empty())
+        line += " (a description or type could not be read)";
+    Log(line);
+}
+
+std::string CExporter::Scrape()
+{
+    const auto start = std::chrono::steady_clock::now();
+    struct Snapshot {
+        std::shared_ptr<const SensorList> sensors;
+        bool bScanOk;
+    };
+    std::vector<Snapshot> snapshots;
+    std::vector<CUnitReader::Request> requests;
+    snapshots.reserve(m_units.size());
+    requests.reserve(m_units.size());
+    for (const auto& unit : m_units) {
+        std::lock_guard lock(unit->m_mutex);
+        snapshots.push_back(Snapshot{unit->m_pSensors, unit->m_bScanOk});
+        CUnitReader::Request request{unit->m_unit.m_strAddress, unit->m_unit.m_strCommunity, unit->m_unit.m_nTimeout,
+                                     unit->m_unit.m_nRetries, {}};
+        for (const ExportedSensor& sensor : *unit->m_pSensors)
+            request.oids.push_back(sensor.strOid);
+        if (request.oids.empty())
+            request.oids.push_back(ProbeOid());
+        requests.push_back(std::move(request));
+    }
+
+    const std::vector<CUnitReader::Result> results = CUnitReader::Read(requests);
+
+    CMetricsText page;
+    page.Gauge("veltrane_sensor_value", "Sensor value as the unit reads it; values that are not numbers are left out.");
+    page.Gauge("veltrane_unit_up", "1 when the unit answered this scrape's request, else 0.");
+    page.Gauge("veltrane_unit_request_seconds", "Time from the unit's request to its answer or to giving up.");
+    page.Gauge("veltrane_unit_error_code",
+               "0 when the unit answered; else the read's error: 40 time-out, 6 no access (wrong community), "
+               "2 unknown OID, other codes as the SNMP session reports them.");
+    page.Gauge("veltrane_unit_sensors", "Sensors in the unit's current list.");
+    page.Gauge("veltrane_unit_scan_success", "1 when the unit's last discovery scan reached it, else 0.");
+    page.Gauge("veltrane_scrape_duration_seconds", "Time this scrape took.");
+
+    for (std::size_t i = 0; i < m_units.size(); ++i) {
+        CUnitState& unit = *m_units[i];
+        const CUnitReader::Result& result = results[i];
+        const SensorList& sensors = *snapshots[i].sensors;
+        const CMetricsText::Labels unitLabels{{"unit", unit.m_unit.m_strName}, {"address", unit.m_unit.m_strAddress}};
+        const bool up = result.bAnswered;
+        if (up && result.values.size() == sensors.size()) {
+            for (std::size_t k = 0; k < sensors.size(); ++k) {
+                const std::optional<double> value = CMetricsText::Number(result.values[k]);
+                if (!value)
+                    continue;
+                const ExportedSensor& s = sensors[k];
+                CMetricsText::Labels labels = unitLabels;
+                labels.insert(labels.end(),
+                              {{"port", s.strPort}, {"description", s.strDescription}, {"type", s.strType}, {"oid", s.strOid}});
+                page.Sample("veltrane_sensor_value", labels, *value);
+            }
+        }
+        page.Sample("veltrane_unit_up", unitLabels, up ? 1 : 0);
+        page.Sample("veltrane_unit_request_seconds", unitLabels, result.dSeconds);
+        page.Sample("veltrane_unit_error_code", unitLabels, result.nErrorCode);
+        page.Sample("veltrane_unit_sensors", unitLabels, static_cast<double>(sensors.size()));
+        page.Sample("veltrane_unit_scan_success", unitLabels, snapshots[i].bScanOk ? 1 : 0);
+
+        // The log says when a unit starts failing or answers again, not at every scrape.
+        bool changed = false;
+        {
+            std::lock_guard lock(unit.m_mutex);
+            changed = unit.m_nLastErrorCode != result.nErrorCode;
+            unit.m_nLastErrorCode = result.nErrorCode;
+        }
+        if (changed)
+            Log("unit \"" + unit.m_unit.m_strName + "\" (" + unit.m_unit.m_strAddress + "): " +
+                (up ? std::string("answers") : "read failed: Error No " + std::to_string(result.nErrorCode) + " : " +
+                                                   result.strError));
+    }
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    page.Sample("veltrane_scrape_duration_seconds", {}, took.count());
+    return page.Text();
+}
+
+bool CExporter::Shutdown(int waitMs)
+{
+    m_bStopping = true;
+    m_rescanTimer.stop();
+    if (m_pServer)
+        for (QTcpServer* tcp : m_pServer->servers())
+            tcp->close();
+    m_scrapePool.waitForDone();
+    m_scanPool.clear();
+    const bool done = m_scanPool.waitForDone(waitMs);
+    m_pServer.reset();
+    return done;
+}

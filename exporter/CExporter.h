@@ -1,0 +1,69 @@
+#pragma once
+#include "exporter/CExporterConfig.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QHttpServer;
+class CUnitState;
+
+// Serves the sensors of many units to Prometheus: GET /metrics reads every unit at once (one
+// SNMP GET each, the collection's request) and answers with the values in the text exposition
+// format. Each unit's sensor list comes from its configured OIDs or from the discovery scan,
+// which runs at start, every rescanMinutes and on Rescan(), in the background: a scrape always
+// uses the last list a scan completed. Labels come from the scan (port label, description,
+// sensor type); OIDs a scan did not find keep empty ones.
+//
+// Metrics: veltrane_sensor_value, veltrane_unit_up, veltrane_unit_request_seconds,
+// veltrane_unit_error_code, veltrane_unit_sensors, veltrane_unit_scan_success and
+// veltrane_scrape_duration_seconds. No community ever appears in a page or a log line.
+class CExporter : public QObject {
+    Q_OBJECT
+public:
+    using LogFunction = std::function<void(const std::string& line)>;
+
+    // Scans that may run at once; a scan of a dead unit holds its thread for its time-outs.
+    static constexpr int kScanThreads = 8;
+
+    explicit CExporter(const CExporterConfig& config, LogFunction log = {}, QObject* parent = nullptr);
+    ~CExporter() override;
+
+    // Listens for HTTP on address:port (port 0: any free port). False with error naming both.
+    bool Listen(const QHostAddress& address, quint16 port, QString& error);
+    quint16 ServerPort() const;
+
+    // Starts the discovery scan of every unit that is not being scanned already, and the
+    // schedule of the next ones.
+    void Rescan();
+    // Scans queued or running.
+    int ScansPending() const;
+
+    // One scrape on the calling thread: reads every unit and returns the page.
+    std::string Scrape();
+
+    // Stops listening, waits for a scrape in progress, drops queued scans and waits up to waitMs
+    // for running ones. False when some scan was still running (it is then left behind).
+    bool Shutdown(int waitMs);
+
+private:
+    void ScanUnit(CUnitState& unit);
+    void Log(const std::string& line) const;
+
+    std::vector<std::unique_ptr<CUnitState>> m_units;
+    int m_nRescanMinutes = 60;
+    LogFunction m_log;
+    std::unique_ptr<QHttpServer> m_pServer;
+    QThreadPool m_scanPool;
+    QThreadPool m_scrapePool; // one thread: scrapes never overlap
+    QTimer m_rescanTimer;
+    std::atomic<int> m_nScansPending {0};
+    std::atomic<bool> m_bStopping {false};
+};

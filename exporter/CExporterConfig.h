@@ -1,0 +1,43 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+#include <string>
+#include <vector>
+
+// One unit the exporter reads.
+struct CExporterUnit {
+    std::string m_strName;
+    std::string m_strAddress;             // dotted IPv4
+    std::string m_strCommunity;           // bytes as written; never shown anywhere
+    bool m_bAllOnline = false;            // every sensor the discovery scan finds online
+    std::vector<std::string> m_oidList;   // else these OIDs, in this order
+    int m_nTimeout = 2;                   // seconds to wait for an answer, at least 1
+    int m_nRetries = 2;                   // resends of the same request
+};
+
+// The exporter's configuration file, a JSON object:
+//   {"timeout": 2, "retries": 2, "rescanMinutes": 60,
+//    "units": [{"name": "Server room", "address": "192.0.2.10", "community": "public",
+//               "sensors": "all online"},
+//              {"name": "Lab", "address": "192.0.2.11", "community": "lab",
+//               "oids": [".1.3.6.1.4.1.32473.1.2.2.1.16.1.3.0"], "timeout": 1, "retries": 0}]}
+// "timeout" and "retries" apply to every unit unless the unit sets its own; "rescanMinutes" is
+// how often the discovery scan runs again (0: only at start and on SIGHUP).
+class CExporterConfig {
+public:
+    // Bounds that keep a hostile or mistaken file from driving unbounded work.
+    static constexpr qint64 kMaxFileBytes = 1 << 20;
+    static constexpr int kMaxUnits = 4096;
+    static constexpr int kMaxOids = 512;
+
+    // Reads and checks the file: a regular file, not writable or readable by every user (it
+    // holds communities); readable by its group gives a warning. False with error naming the
+    // file and the key at fault. No error or warning ever contains a community.
+    bool Load(const QString& path, QString& error, QStringList& warnings);
+    // Checks a document; errors name the key ("units[2].address: ...").
+    bool Parse(const QByteArray& json, QString& error);
+
+    std::vector<CExporterUnit> m_units;
+    int m_nRescanMinutes = 60;
+};

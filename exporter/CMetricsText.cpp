@@ -1,0 +1,106 @@
+#include "exporter/CMetricsText.h"
+
+#include <QString>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+std::string NumberText(double value)
+{
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return ec == std::errc() ? std::string(buffer, end) : std::string("NaN");
+}
+
+} // namespace
+
+void CMetricsText::Gauge(const char* name, const char* help)
+{
+    m_families.push_back(Family{name, help, {}});
+}
+
+void CMetricsText::Sample(const char* name, const Labels& labels, double value)
+{
+    for (Family& family : m_families) {
+        if (std::strcmp(family.name, name) != 0)
+            continue;
+        std::string& out = family.samples;
+        out += name;
+        if (!labels.empty()) {
+            out += '{';
+            for (std::size_t i = 0; i < labels.size(); ++i) {
+                if (i > 0)
+                    out += ',';
+                out += labels[i].first;
+                out += "=\"";
+                out += EscapeLabelValue(labels[i].second);
+                out += '"';
+            }
+            out += '}';
+        }
+        out += ' ';
+        out += NumberText(value);
+        out += '\n';
+        return;
+    }
+}
+
+std::string CMetricsText::Text() const
+{
+    std::string text;
+    for (const Family& family : m_families) {
+        text += "# HELP ";
+        text += family.name;
+        text += ' ';
+        text += family.help;
+        text += "\n# TYPE ";
+        text += family.name;
+        text += " gauge\n";
+        text += family.samples;
+    }
+    return text;
+}
+
+std::optional<double> CMetricsText::Number(const std::string& text)
+{
+    if (text.empty())
+        return std::nullopt;
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (*begin == '+') // from_chars takes no plus sign; one sign is still a plain number
+        ++begin;
+    if (begin == end || (*begin == '-' && text[0] == '+'))
+        return std::nullopt;
+    double value = 0;
+    const auto [stop, ec] = std::from_chars(begin, end, value, std::chars_format::general);
+    if (ec != std::errc() || stop != end || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::string CMetricsText::EscapeLabelValue(const std::string& bytes)
+{
+    // Invalid UTF-8 becomes U+FFFD: Prometheus refuses a page with invalid label values.
+    const std::string text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())).toStdString();
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}

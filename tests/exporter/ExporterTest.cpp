@@ -1,0 +1,202 @@
+// The exporter against virtual units: the page a scrape gives, the discovery scan behind it,
+// and the HTTP endpoint.
+#include "ExporterTestSupport.h"
+#include "common/TestSupport.h"
+#include "common/UnitSimProcess.h"
+#include "exporter/CExporter.h"
+
+#include <QHostAddress>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+using namespace testsupport;
+
+namespace {
+
+const char* kSecret = "s3cr3t-community";
+
+// The log lines an exporter writes, kept for the test.
+struct LogLines {
+    std::shared_ptr<std::mutex> mutex = std::make_shared<std::mutex>();
+    std::shared_ptr<std::vector<std::string>> lines = std::make_shared<std::vector<std::string>>();
+    CExporter::LogFunction Function() const
+    {
+        return [mutex = mutex, lines = lines](const std::string& line) {
+            std::lock_guard lock(*mutex);
+            lines->push_back(line);
+        };
+    }
+    std::string All() const
+    {
+        std::lock_guard lock(*mutex);
+        std::string all;
+        for (const auto& line : *lines)
+            all += line + '\n';
+        return all;
+    }
+};
+
+bool ScansDone(const CExporter& exporter)
+{
+    return WaitUntil([&exporter] { return exporter.ScansPending() == 0; }, 60000);
+}
+
+std::string Sample(const std::string& unit, const std::string& address, int port, const std::string& value)
+{
+    return "veltrane_sensor_value{unit=\"" + unit + "\",address=\"" + address + "\",port=\"Port " +
+           std::to_string(port + 1) + "\",description=\"" + unit + " sensor " + std::to_string(port) +
+           "\",type=\"1\",oid=\"" + ValueOid(port) + "\"} " + value;
+}
+
+} // namespace
+
+TEST(Exporter, ScrapeGivesValuesOfAnsweringUnitsAndDownForTheOthers)
+{
+    REQUIRE_PORT_161();
+    const std::string good = UnitAddress(0), silent = UnitAddress(1), refusing = UnitAddress(2);
+    UnitSimProcess sim;
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{
+        VirtualUnit(good, "Good \"one\"", {23, -5, "0f41", "not a number"}, {}, kSecret),
+        VirtualUnit(silent, "Silent", {1}, {{"silent", true}}, kSecret),
+        VirtualUnit(refusing, "Refusing", {1}, {{"wrongCommunity", "noAccess"}}, "another")}}})));
+
+    CExporterConfig config;
+    config.m_units = {ConfiguredUnit("Good \"one\"", good, kSecret), ConfiguredUnit("Silent", silent, kSecret),
+                      ConfiguredUnit("Refusing", refusing, kSecret)};
+    LogLines log;
+    CExporter exporter(config, log.Function());
+    exporter.Rescan();
+    ASSERT_TRUE(ScansDone(exporter));
+    const std::string page = exporter.Scrape();
+
+    const std::string goodName = "Good \\\"one\\\"";
+    EXPECT_EQ(LinesStartingWith(page, "veltrane_sensor_value"),
+              (std::vector<std::string>{Sample(goodName, good, 0, "23"), Sample(goodName, good, 1, "-5")}));
+    const std::string g = "{unit=\"" + goodName + "\",address=\"" + good + "\"}";
+    const std::string s = "{unit=\"Silent\",address=\"" + silent + "\"}";
+    const std::string r = "{unit=\"Refusing\",address=\"" + refusing + "\"}";
+    EXPECT_EQ(LinesStartingWith(page, "veltrane_unit_up"),
+              (std::vector<std::string>{"veltrane_unit_up" + g + " 1", "veltrane_unit_up" + s + " 0",
+                                        "veltrane_unit_up" + r + " 0"}));
+    EXPECT_EQ(LinesStartingWith(page, "veltrane_unit_error_code"),
+              (std::vector<std::string>{"veltrane_unit_error_code" + g + " 0", "veltrane_unit_error_code" + s + " 40",
+                                        "veltrane_unit_error_code" + r + " 6"}));
+    EXPECT_EQ(LinesStartingWith(page, "veltrane_unit_sensors"),
+              (std::vector<std::string>{"veltrane_unit_sensors" + g + " 4", "veltrane_unit_sensors" + s + " 0",
+                                        "veltrane_unit_sensors" + r + " 0"}));
+    EXPECT_EQ(LinesStartingWith(page, "veltrane_unit_scan_success"),
+              (std::vector<std::string>{"veltrane_unit_scan_success" + g + " 1",
+                                        "veltrane_unit_scan_success" + s + " 0",
+                                        "veltrane_unit_scan_success" + r + " 0"}));
+    EXPECT_EQ(LinesStartingWith(page, "veltrane_unit_request_seconds").size(), 3u);
+    EXPECT_EQ(LinesStartingWith(page, "veltrane_scrape_duration_seconds ").size(), 1u);
+
+    EXPECT_EQ(page.find(kSecret), std::string::npos);
+    const std::string logText = log.All();
+    EXPECT_EQ(logText.find(kSecret), std::string::npos) << logText;
+    EXPECT_NE(logText.find("unit \"Refusing\" (" + refusing + "): scan failed: Cannot access IP " + refusing),
+              std::string::npos)
+        << logText;
+    EXPECT_NE(logText.find("unit \"Silent\" (" + silent + "): read failed: Error No 40 : The request timed-out."),
+              std::string::npos)
+        << logText;
+
+    bool skipped = false;
+    EXPECT_EQ(PromtoolProblems(page, skipped), "");
+}
+
+TEST(Exporter, ListedOidsAreReadInOrderWithTheScansLabels)
+{
+    REQUIRE_PORT_161();
+    const std::string address = UnitAddress(0);
+    UnitSimProcess sim;
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{VirtualUnit(address, "L", {7, 8, 9})}}})));
+    CExporterUnit unit = ConfiguredUnit("L", address);
+    unit.m_bAllOnline = false;
+    // Port 5 has no sensor online: its OID keeps empty labels and the unit answers 0 there.
+    unit.m_oidList = {ValueOid(2), ValueOid(5), ValueOid(0)};
+    CExporterConfig config;
+    config.m_units = {unit};
+    CExporter exporter(config);
+
+    // Before any scan the listed OIDs are read already, without labels.
+    const std::string unlabelled = "veltrane_sensor_value{unit=\"L\",address=\"" + address +
+                                   "\",port=\"\",description=\"\",type=\"\",oid=\"" + ValueOid(5) + "\"} 0";
+    EXPECT_EQ(LinesStartingWith(exporter.Scrape(), "veltrane_sensor_value")[1], unlabelled);
+
+    exporter.Rescan();
+    ASSERT_TRUE(ScansDone(exporter));
+    EXPECT_EQ(LinesStartingWith(exporter.Scrape(), "veltrane_sensor_value"),
+              (std::vector<std::string>{Sample("L", address, 2, "9"), unlabelled, Sample("L", address, 0, "7")}));
+}
+
+TEST(Exporter, ScrapeDuringRescanUsesTheLastCompletedList)
+{
+    REQUIRE_PORT_161();
+    const std::string address = UnitAddress(0);
+    UnitSimProcess sim;
+    // Every answer late, so that the scan's dozen reads take a while.
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{
+        VirtualUnit(address, "Slow", {4, 5}, {{"delayMs", 150}})}}})));
+    CExporterConfig config;
+    config.m_units = {ConfiguredUnit("Slow", address)};
+    CExporter exporter(config);
+    exporter.Rescan();
+    ASSERT_TRUE(ScansDone(exporter));
+    const auto before = LinesStartingWith(exporter.Scrape(), "veltrane_sensor_value");
+    ASSERT_EQ(before.size(), 2u);
+
+    exporter.Rescan();
+    ASSERT_EQ(exporter.ScansPending(), 1);
+    EXPECT_EQ(LinesStartingWith(exporter.Scrape(), "veltrane_sensor_value"), before);
+    EXPECT_EQ(exporter.ScansPending(), 1) << "the scrape did not overlap the scan";
+    ASSERT_TRUE(ScansDone(exporter));
+}
+
+TEST(Exporter, ServesMetricsOverHttp)
+{
+    REQUIRE_PORT_161();
+    const std::string address = UnitAddress(0);
+    UnitSimProcess sim;
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{VirtualUnit(address, "H", {12})}}})));
+    CExporterConfig config;
+    config.m_units = {ConfiguredUnit("H", address)};
+    CExporter exporter(config);
+    QString error;
+    const QHostAddress listen(QString::fromStdString(UnitAddress(1)));
+    ASSERT_TRUE(exporter.Listen(listen, 0, error)) << error.toStdString();
+    exporter.Rescan();
+    ASSERT_TRUE(ScansDone(exporter));
+
+    // A second exporter on the same address and port says where it could not listen.
+    CExporter second(config);
+    EXPECT_FALSE(second.Listen(listen, exporter.ServerPort(), error));
+    EXPECT_TRUE(error.startsWith(QString("cannot listen on %1:%2: ").arg(listen.toString()).arg(exporter.ServerPort())))
+        << error.toStdString();
+
+    QNetworkAccessManager manager;
+    auto get = [&](const QString& path, int& status, QByteArray& type) {
+        QNetworkReply* reply = manager.get(QNetworkRequest(
+            QUrl(QString("http://%1:%2%3").arg(listen.toString()).arg(exporter.ServerPort()).arg(path))));
+        WaitUntil([reply] { return reply->isFinished(); }, 20000);
+        status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        type = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
+        const QByteArray body = reply->readAll();
+        reply->deleteLater();
+        return body.toStdString();
+    };
+    int status = 0;
+    QByteArray type;
+    const std::string page = get("/metrics", status, type);
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(type, "text/plain; version=0.0.4; charset=utf-8");
+    EXPECT_EQ(LinesStartingWith(page, "veltrane_sensor_value"), (std::vector<std::string>{Sample("H", address, 0, "12")}));
+    get("/nothing", status, type);
+    EXPECT_EQ(status, 404);
+
+    EXPECT_TRUE(exporter.Shutdown(5000));
+    EXPECT_EQ(exporter.ServerPort(), 0);
+}

@@ -1,0 +1,36 @@
+#pragma once
+// Helpers of the exporter tests: virtual units with constant sensor values, and a
+// configuration for them.
+#include "exporter/CExporterConfig.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <string>
+#include <vector>
+
+#define REQUIRE_PORT_161()                                                                                            \
+    if (!testsupport::CanBindPrivilegedPorts())                                                                        \
+    GTEST_SKIP() << "needs root to serve port 161"
+
+// A zero-based unit without sub-tables whose table-16 sensors at ports 0, 1, ... read values
+// (numbers or texts), described "<name> sensor <port>".
+QJsonObject VirtualUnit(const std::string& address, const std::string& name, const QJsonArray& values,
+                        const QJsonObject& faults = {}, const std::string& community = "public");
+
+// The unit's table-16 value OID at port.
+std::string ValueOid(int port);
+
+// A configured unit reading every online sensor, with a one-second time-out and no resend.
+CExporterUnit ConfiguredUnit(const std::string& name, const std::string& address,
+                             const std::string& community = "public");
+
+// A unit address of the running test: "#<n>" after the test's name.
+std::string UnitAddress(int n);
+
+// The lines of a page that start with prefix.
+std::vector<std::string> LinesStartingWith(const std::string& page, const std::string& prefix);
+
+// Runs promtool check metrics on the page; empty when it accepts the page, else its output.
+// Sets skipped when promtool is not installed.
+std::string PromtoolProblems(const std::string& page, bool& skipped);
