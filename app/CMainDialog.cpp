@@ -47,7 +47,7 @@ QString AboutCommandText()
 }
 } // namespace
 
-CMainDialog::CMainDialog(QWidget* parent) : QDialog(parent)
+CMainDialog::CMainDialog(QWidget* parent) : CTrayDialog(parent)
 {
     CreateControls();
     OnInitDialog();
@@ -69,6 +69,8 @@ void CMainDialog::OnInitDialog()
     // right-click menu and on F1 instead.
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, &CMainDialog::OnAbout);
+    SetTrayIcon(kIconId);
+    SetTrayTip(QStringLiteral("VeltraneG"));
 
     LoadSettings();
     m_checkOverwrite->setChecked(m_bOverwriteFile);
@@ -372,7 +374,7 @@ void CMainDialog::keyPressEvent(QKeyEvent* event)
         accept();
         return;
     }
-    QDialog::keyPressEvent(event);
+    CTrayDialog::keyPressEvent(event);
 }
 
 void CMainDialog::contextMenuEvent(QContextMenuEvent* event)

@@ -1,11 +1,10 @@
 #pragma once
 #include "app/CSettings.h"
+#include "app/CTrayDialog.h"
 #include "collect/ICollectorView.h"
 #include "download/CDatalogReport.h"
 #include "download/getdata.h"
 #include "platform/IStatusReporter.h"
-
-#include <QDialog>
 
 #include <memory>
 #include <string>
@@ -29,7 +28,7 @@ class QPushButton;
 //
 // Template 102, laid out in dialog units. Control ids are kept as the widgets' object names
 // ("1000", ...), so GetDlgItem finds them.
-class CMainDialog : public QDialog, public IStatusReporter, public ICollectorView {
+class CMainDialog : public CTrayDialog, public IStatusReporter, public ICollectorView {
     Q_OBJECT
 public:
     enum ControlId {

@@ -1,0 +1,268 @@
+// The notification-area icon on a real X server: Xvfb with Debian's trayer as the tray host, and
+// Xvfb without any. Each test starts its own X server (on a display number the server picks)
+// and runs this program again as a child on it, so the window really goes through xcb.
+#include "app/AppTestSupport.h"
+#include "common/TestSupport.h"
+
+#include "app/CMainDialog.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool OnPath(const char* program)
+{
+    return QStandardPaths::findExecutable(QString::fromLatin1(program)).size() > 0;
+}
+
+// A process of the test's own, ended (by its id) with the test.
+class Child {
+public:
+    explicit Child(std::vector<std::string> argv, const std::vector<std::string>& extraEnv = {}, int fd3 = -1)
+    {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e)
+            env.emplace_back(*e);
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        std::vector<char*> args, envp;
+        for (auto& a : argv)
+            args.push_back(a.data());
+        args.push_back(nullptr);
+        for (auto& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (fd3 >= 0)
+            posix_spawn_file_actions_adddup2(&actions, fd3, 3);
+        if (posix_spawnp(&m_pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child()
+    {
+        if (m_pid > 0 && !m_exited) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool Started() const { return m_pid > 0; }
+    // The exit status, or -1 when it did not end in time (it is then killed).
+    int Wait(std::chrono::milliseconds timeout)
+    {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        int status = 0;
+        while (std::chrono::steady_clock::now() < end) {
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_exited = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+        m_exited = true;
+        return -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    bool m_exited = false;
+};
+
+// Xvfb on the first free display, which it reports through descriptor 3.
+class XServer {
+public:
+    XServer()
+    {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        m_readEnd = fds[0];
+        m_server = std::make_unique<Child>(
+            std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", "640x480x24", "-nolisten", "tcp"},
+            std::vector<std::string>{}, fds[1]);
+        close(fds[1]);
+        // The number, then a line end; the server fails if the pipe closes before that.
+        std::string number;
+        char c = 0;
+        pollfd pfd{m_readEnd, POLLIN, 0};
+        while (m_server->Started() && poll(&pfd, 1, 10000) == 1 && read(m_readEnd, &c, 1) == 1 && c != '\n')
+            number += c;
+        if (c == '\n' && !number.empty())
+            m_display = ":" + number;
+    }
+    ~XServer()
+    {
+        m_server.reset();
+        if (m_readEnd >= 0)
+            close(m_readEnd);
+    }
+    const std::string& Display() const { return m_display; } // empty when it did not start
+
+private:
+    int m_readEnd = -1;
+    std::unique_ptr<Child> m_server;
+    std::string m_display;
+};
+
+// Runs this program as the child for mode on display; its exit status.
+int RunChild(const std::string& display, const char* mode)
+{
+    Child child({std::filesystem::read_symlink("/proc/self/exe").string(), "--x11-child", mode},
+                {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb",
+                 // No StatusNotifier watcher: the icon docks in the X11 tray (and no bus is started).
+                 "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"});
+    return child.Started() ? child.Wait(60s) : -2;
+}
+
+#define SKIP_WITHOUT(program) \
+    if (!OnPath(program))     \
+    GTEST_SKIP() << program " is not installed (scripts/deps installs it)"
+
+TEST(TrayOnX11, IconDocksInTheTrayHostAndAClickOnItBringsTheWindowBack)
+{
+    SKIP_WITHOUT("Xvfb");
+    SKIP_WITHOUT("trayer");
+    SKIP_WITHOUT("xdotool");
+    SKIP_WITHOUT("xwininfo");
+    const XServer x;
+    ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
+    Child trayer({"trayer", "--edge", "top", "--align", "left", "--widthtype", "request", "--height", "32",
+                  "--SetDockType", "false", "--SetPartialStrut", "false"},
+                 {"DISPLAY=" + x.Display()});
+    ASSERT_TRUE(trayer.Started());
+    EXPECT_EQ(RunChild(x.Display(), "tray"), 0);
+}
+
+TEST(TrayOnX11, WithoutATrayHostMinimiseGoesToTheTaskbar)
+{
+    SKIP_WITHOUT("Xvfb");
+    const XServer x;
+    ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
+    EXPECT_EQ(RunChild(x.Display(), "no-tray"), 0);
+}
+
+// ---- The child: the main window on the X server --------------------------------------------
+
+#define CHECK(cond)                                                             \
+    do {                                                                        \
+        if (!(cond)) {                                                          \
+            std::fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #cond); \
+            return 1;                                                           \
+        }                                                                       \
+    } while (0)
+
+// Qt's docked icon: a small window of ours that the tray host has taken in.
+QWidget* TrayIconWindow()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("QSystemTrayIconSys") && w->isVisible())
+            return w;
+    return nullptr;
+}
+
+QString Run(const QString& program, const QStringList& args)
+{
+    QProcess process;
+    process.start(program, args);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The X window that holds w: the tray host's once docked, the root window before.
+QString ParentWindow(QWidget* w)
+{
+    const QString info = Run(QStringLiteral("xwininfo"), {QStringLiteral("-children"), QStringLiteral("-id"),
+                                                          QString::number(w->winId())});
+    const qsizetype at = info.indexOf(QLatin1String("Parent window id: "));
+    return at < 0 ? QString() : info.mid(at + 18).section(QLatin1Char(' '), 0, 0);
+}
+
+QString RootWindow()
+{
+    const QString info = Run(QStringLiteral("xwininfo"), {QStringLiteral("-root")});
+    const qsizetype at = info.indexOf(QLatin1String("Window id: "));
+    return at < 0 ? QString() : info.mid(at + 11).section(QLatin1Char(' '), 0, 0);
+}
+
+int ChildWithTray(CMainDialog& dialog)
+{
+    CHECK(testsupport::WaitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
+    dialog.showMinimized();
+    QWidget* icon = nullptr;
+    const QString root = RootWindow();
+    CHECK(testsupport::WaitUntil([&] {
+        icon = TrayIconWindow();
+        return icon && !ParentWindow(icon).isEmpty() && ParentWindow(icon) != root;
+    }));
+    CHECK(!dialog.isVisible());
+    CHECK(dialog.IsTrayIconShown());
+    CHECK(icon->toolTip() == QLatin1String("VeltraneG"));
+
+    // A real click, through the X server, on the middle of the docked icon.
+    const QPoint centre = icon->mapToGlobal(icon->rect().center());
+    Run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(centre.x()),
+                                    QString::number(centre.y()), QStringLiteral("click"), QStringLiteral("1")});
+    CHECK(testsupport::WaitUntil([&] { return dialog.isVisible() && !dialog.isMinimized(); }));
+    CHECK(!dialog.IsTrayIconShown());
+    CHECK(testsupport::WaitUntil([] { return TrayIconWindow() == nullptr; }));
+    return 0;
+}
+
+int ChildWithoutTray(CMainDialog& dialog)
+{
+    CHECK(!QSystemTrayIcon::isSystemTrayAvailable());
+    dialog.showMinimized();
+    QTest::qWait(200);
+    CHECK(dialog.isVisible());
+    CHECK(dialog.isMinimized());
+    CHECK(!dialog.IsTrayIconShown());
+    CHECK(TrayIconWindow() == nullptr);
+    return 0;
+}
+
+int ChildMain(int argc, char** argv, const std::string& mode)
+{
+    QApplication app(argc, argv);
+    const TempCurrentDir cwd; // the settings file, if any, is the child's own
+    CMainDialog dialog;
+    dialog.show();
+    CHECK(QTest::qWaitForWindowExposed(&dialog));
+    return mode == "tray" ? ChildWithTray(dialog) : ChildWithoutTray(dialog);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--x11-child") == 0)
+        return ChildMain(argc, argv, argv[2]);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
