@@ -2,6 +2,7 @@
 
 #include "app/CAboutDialog.h"
 #include "app/CDownloadView.h"
+#include "app/CFolderChooser.h"
 #include "app/CIpAddressCtrl.h"
 #include "collect/CCollector.h"
 #include "collect/CFileNameDialog.h"
@@ -280,7 +281,10 @@ void CMainDialog::RunOidGenDialog(const QString& ipAddress, const QString& commu
 
 void CMainDialog::OnBrowse()
 {
-    // The folder chooser runs here and, when a folder was chosen, fills the folder edit.
+    // On Cancel, or an item without a path, the edit keeps its text.
+    CFolderChooser chooser(QString(), 0, nullptr);
+    if (chooser.Browse() == CFolderChooser::ResultOk)
+        m_editFolder->setText(chooser.GetSelectedFolder());
 }
 
 void CMainDialog::OnDownload()
