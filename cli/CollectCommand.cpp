@@ -142,7 +142,8 @@ int RunCollect(const QStringList& args)
         "data file needs --append or --overwrite; a file another program holds locked is refused."));
     parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("The unit's dotted IPv4 address."));
     const QCommandLineOption community = cli::CommunityOption();
-    const QCommandLineOption period({QStringLiteral("p"), QStringLiteral("period")},
+    // No short form: -p is download's password.
+    const QCommandLineOption period(QStringLiteral("period"),
                                     QStringLiteral("Seconds between reads, 1 to %1.").arg(CCollector::kMaxPeriod),
                                     QStringLiteral("N"));
     const QCommandLineOption folder({QStringLiteral("f"), QStringLiteral("folder")},

@@ -145,13 +145,17 @@ DownloadResult CDownloadDriver::Run(const DownloadSettings& settings)
             const int count = m_client.status().record_count;
             m_view.ShowProgress(pair, kPairCount, count, count);
             char name[CDatalogReport::kNameRoom];
-            if (CDatalogReport::BuildFileName(name, sizeof name, m_client) < 0)
+            if (CDatalogReport::BuildFileName(name, sizeof name, m_client) < 0) {
+                ++result.reportsFailed;
                 continue;
+            }
             const std::string path = settings.folder + "/" + name;
             const bool append = !settings.overwrite || written.count(path) != 0;
             if (m_report.WriteReport(path, m_client, append) == 0) {
                 written.insert(path);
                 ++result.reportsWritten;
+            } else {
+                ++result.reportsFailed;
             }
         }
     }

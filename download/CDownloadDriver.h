@@ -21,6 +21,7 @@ struct DownloadSettings {
 // How a download ended.
 struct DownloadResult {
     int reportsWritten = 0;
+    int reportsFailed = 0;  // channels with records whose report could not be written
     int pairsAsked = 0;
     bool stopped = false;   // the unit did not answer, refused the password or is too old
     bool cancelled = false; // Cancel() ended it

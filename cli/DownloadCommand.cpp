@@ -1,0 +1,173 @@
+// veltrane-cli download: the window's Download (the same driver, client and report files),
+// with its status lines on standard output, its message boxes on standard error and a
+// progress bar on a terminal.
+#include "cli/CliSupport.h"
+#include "cli/SignalWatcher.h"
+#include "download/CDatalogReport.h"
+#include "download/CDownloadDriver.h"
+#include "download/IDownloadView.h"
+#include "download/getdata.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// The download's front end on a terminal. Calls come from the download's thread; its end is
+// handed to the main thread's event loop.
+class CTerminalDownloadView : public IDownloadView {
+public:
+    explicit CTerminalDownloadView(std::string prefix)
+        : m_strPrefix(std::move(prefix)), m_bProgressBar(::isatty(STDERR_FILENO) == 1)
+    {
+    }
+
+    void AddStatusLine(const std::string& text, bool) override
+    {
+        ClearProgress();
+        cli::PrintOut(cli::Printable(WithoutLineEnd(text)));
+    }
+    std::string GetStatusText() override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_strStatusText;
+    }
+    void SetStatusText(const std::string& text) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_strStatusText = text;
+    }
+    void ClearStatusList() override {}
+    void MessageBox(const std::string& text) override
+    {
+        ClearProgress();
+        cli::PrintErr(m_strPrefix + cli::Printable(WithoutLineEnd(text)));
+    }
+    void ShowProgress(int pairsDone, int pairCount, int records, int recordCount) override
+    {
+        if (!m_bProgressBar || pairCount <= 0)
+            return;
+        constexpr int kWidth = 32;
+        const double part = recordCount > 0 ? static_cast<double>(records) / recordCount : 0.0;
+        const int filled = static_cast<int>((pairsDone + part) * kWidth / pairCount);
+        std::string bar(static_cast<std::size_t>(std::clamp(filled, 0, kWidth)), '#');
+        bar.resize(kWidth, '-');
+        std::fprintf(stderr, "\r[%s] %d/%d channels", bar.c_str(), pairsDone, pairCount);
+        std::fflush(stderr);
+        m_bProgressShown = true;
+    }
+    void HideProgress() override { ClearProgress(); }
+    void EnableDownloadControls() override { Finish(); }
+    void HaltProgram(int exitStatus) override
+    {
+        m_nHaltStatus = exitStatus;
+        Finish();
+    }
+
+    std::atomic<int> m_nHaltStatus {-1};
+
+private:
+    static std::string WithoutLineEnd(std::string text)
+    {
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        return text;
+    }
+    void ClearProgress()
+    {
+        if (m_bProgressShown.exchange(false)) {
+            std::fputs("\r\033[K", stderr);
+            std::fflush(stderr);
+        }
+    }
+    static void Finish()
+    {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    }
+
+    const std::string m_strPrefix;
+    const bool m_bProgressBar;
+    std::atomic<bool> m_bProgressShown {false};
+    std::mutex m_mutex;
+    std::string m_strStatusText = "Ready...";
+};
+
+} // namespace
+
+int RunDownload(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Downloads the datalogs of every sensor channel of the unit at ADDRESS (UDP port 811) into\n"
+        "one report file per channel in FOLDER, exactly as the window's Download does. Status lines\n"
+        "go to standard output, messages to standard error, and a progress bar to a terminal.\n"
+        "Reports are appended to existing files unless --overwrite is given. SIGINT or SIGTERM\n"
+        "end the download between channels; a report is written whole or not at all."));
+    parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("The unit's dotted IPv4 address."));
+    const QCommandLineOption password({QStringLiteral("p"), QStringLiteral("password")},
+                                      QStringLiteral("The unit's datalog password."), QStringLiteral("PASSWORD"));
+    const QCommandLineOption folder({QStringLiteral("f"), QStringLiteral("folder")},
+                                    QStringLiteral("The folder of the reports (it must exist)."), QStringLiteral("DIR"));
+    const QCommandLineOption localZone(QStringLiteral("local-zone"),
+                                       QStringLiteral("Times in the unit's own time zone instead of UTC."));
+    const QCommandLineOption overwrite(QStringLiteral("overwrite"),
+                                       QStringLiteral("Replaces existing reports instead of appending to them."));
+    parser.addOptions({password, folder, localZone, overwrite});
+    if (const auto status = cli::Parse(parser, args, 1))
+        return *status;
+
+    const QString address = parser.positionalArguments().at(0);
+    if (!cli::IsIPv4Address(address))
+        return cli::Fail(args, cli::NotAnAddress(address), cli::kExitUsage);
+    if (!parser.isSet(password))
+        return cli::Fail(args, QStringLiteral("--password is required (see --help)"), cli::kExitUsage);
+    if (parser.value(password).isEmpty())
+        return cli::Fail(args, QStringLiteral("--password must not be empty"), cli::kExitUsage);
+    const QString dir = parser.value(folder);
+    if (dir.isEmpty())
+        return cli::Fail(args, QStringLiteral("--folder is required (see --help)"), cli::kExitUsage);
+    // The folder is never created; a missing one is said before the unit is asked anything.
+    if (!QFileInfo(dir).isDir())
+        return cli::Fail(args, QStringLiteral("the folder \"%1\" does not exist").arg(dir), cli::kExitFileError);
+
+    DownloadSettings settings;
+    settings.ipAddress = address.toStdString();
+    settings.password = cli::Bytes(parser.value(password));
+    settings.folder = dir.toLocal8Bit().toStdString();
+    settings.overwrite = parser.isSet(overwrite);
+
+    CTerminalDownloadView view(args.first().toStdString() + ": ");
+    getdata client;
+    CDatalogReport report;
+    report.m_bLocalZone = parser.isSet(localZone);
+    cli::SignalWatcher watcher;
+    if (!watcher.Install())
+        return cli::Fail(args, QStringLiteral("cannot watch for SIGINT and SIGTERM"), cli::kExitFileError);
+    CDownloadDriver driver(client, report, view);
+    QObject::connect(&watcher, &cli::SignalWatcher::Received, [&driver] { driver.Cancel(); });
+
+    // The driver's own thread, so that a signal can cancel it while it waits for the unit.
+    DownloadResult result;
+    std::thread worker([&] {
+        result = driver.Run(settings);
+    });
+    QCoreApplication::exec();
+    worker.join();
+
+    if (view.m_nHaltStatus >= 0)
+        return view.m_nHaltStatus;
+    if (result.stopped)
+        return cli::kExitNoUnit;
+    if (result.reportsFailed > 0)
+        return cli::kExitFileError;
+    return cli::kExitDone;
+}
