@@ -3,8 +3,15 @@
 #include "common/TestSupport.h"
 #include "oidgen/OidTemplates.h"
 
+#include <QFile>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QStandardPaths>
+
+#include <csignal>
+#include <sys/stat.h>
 
 #include <sstream>
 
@@ -76,4 +83,53 @@ std::string PromtoolProblems(const std::string& page, bool& skipped)
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return "promtool failed: " + output.toStdString();
     return output.trimmed().toStdString();
+}
+
+std::string HttpGet(const QString& url, int& status)
+{
+    QNetworkAccessManager manager;
+    QNetworkReply* reply = manager.get(QNetworkRequest(QUrl(url)));
+    testsupport::WaitUntil([reply] { return reply->isFinished(); }, 30000);
+    status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray body = reply->readAll();
+    delete reply;
+    return body.toStdString();
+}
+
+ServeProcess::~ServeProcess()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+bool ServeProcess::Start(const QJsonObject& config, const QString& listen)
+{
+    QFile file(ConfigPath());
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(config).toJson()) < 0)
+        return false;
+    file.close();
+    ::chmod(ConfigPath().toLocal8Bit().constData(), 0600);
+    m_strListen = listen;
+    m_process.start(VELTRANE_CLI, {"serve", "--listen", listen, ConfigPath()});
+    return testsupport::WaitUntil([this] { return Log().contains("serving") || m_process.state() == QProcess::NotRunning; },
+                                  20000) &&
+           m_process.state() == QProcess::Running;
+}
+
+bool ServeProcess::Signal(int number)
+{
+    ::kill(static_cast<pid_t>(m_process.processId()), number);
+    if (number != SIGTERM && number != SIGINT)
+        return true;
+    const bool ended = m_process.waitForFinished(20000);
+    Log();
+    return ended && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+}
+
+QString ServeProcess::Log()
+{
+    m_strLog += QString::fromUtf8(m_process.readAllStandardError());
+    return m_strLog;
 }

@@ -5,6 +5,8 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <string>
 #include <vector>
@@ -34,3 +36,26 @@ std::vector<std::string> LinesStartingWith(const std::string& page, const std::s
 // Runs promtool check metrics on the page; empty when it accepts the page, else its output.
 // Sets skipped when promtool is not installed.
 std::string PromtoolProblems(const std::string& page, bool& skipped);
+
+// GET of url; the body, with the HTTP status in status (0 when nothing answered).
+std::string HttpGet(const QString& url, int& status);
+
+// veltrane-cli serve as a process, on a configuration file of its own (mode 0600).
+class ServeProcess {
+public:
+    ~ServeProcess();
+    // Starts it listening on listen ("127.x.y.z:port") and waits for its "serving" line.
+    bool Start(const QJsonObject& config, const QString& listen);
+    // Sends signal; for SIGTERM and SIGINT waits for the end. True when it ended with status 0.
+    bool Signal(int number);
+    // Standard error so far.
+    QString Log();
+    QString Url() const { return "http://" + m_strListen + "/metrics"; }
+    QString ConfigPath() const { return m_dir.filePath("units.json"); }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_strListen;
+    QString m_strLog;
+};

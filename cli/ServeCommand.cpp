@@ -1,0 +1,149 @@
+// veltrane-cli serve [--listen ADDRESS:PORT] CONFIG: the units of CONFIG as Prometheus metrics
+// over HTTP, until SIGINT or SIGTERM; SIGHUP scans every unit again.
+#include "cli/CliSupport.h"
+#include "cli/SignalWatcher.h"
+#include "exporter/CExporter.h"
+#include "exporter/CExporterConfig.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <csignal>
+#include <cstdio>
+#include <mutex>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kDefaultListen = "127.0.0.1:9811";
+// How long SIGTERM waits for scans still running; a scan of a dead unit is left behind after it.
+constexpr int kScanWaitMs = 2000;
+
+// "127.0.0.1:9811" or "[::1]:9811": an address literal (never a name) and a port.
+bool ParseListen(const QString& text, QHostAddress& address, quint16& port)
+{
+    const int colon = text.lastIndexOf(':');
+    if (colon <= 0)
+        return false;
+    QString host = text.left(colon);
+    if (host.startsWith('[') && host.endsWith(']'))
+        host = host.mid(1, host.size() - 2);
+    else if (host.contains(':'))
+        return false;
+    bool numeric = false;
+    const uint number = text.mid(colon + 1).toUInt(&numeric);
+    if (!numeric || number > 65535 || !address.setAddress(host))
+        return false;
+    port = static_cast<quint16>(number);
+    return true;
+}
+
+// Every unit's GET needs a socket at once: take the whole descriptor limit the system allows.
+void RaiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+} // namespace
+
+int RunServe(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Serves the sensors of the units in CONFIG to Prometheus: GET /metrics reads every unit at\n"
+        "once (one SNMP GET each, bounded by the unit's time-out) and answers in the text exposition\n"
+        "format. Sensor lists come from the units' \"oids\" or from the discovery scan (\"sensors\":\n"
+        "\"all online\"), run at start, every \"rescanMinutes\" and on SIGHUP; a scrape during a scan\n"
+        "uses the last completed list. SIGINT or SIGTERM stop it (status 0). Log lines go to\n"
+        "standard error; no community is ever printed or served.\n"
+        "\n"
+        "CONFIG (JSON; refused when other users can read or write it):\n"
+        "  {\"timeout\": 2, \"retries\": 2, \"rescanMinutes\": 60,\n"
+        "   \"units\": [{\"name\": \"Server room\", \"address\": \"192.0.2.10\", \"community\": \"public\",\n"
+        "              \"sensors\": \"all online\"},\n"
+        "             {\"name\": \"Lab\", \"address\": \"192.0.2.11\", \"community\": \"lab\", \"timeout\": 1,\n"
+        "              \"oids\": [\".1.3.6.1.4.1.32473.1.2.2.1.16.1.3.0\"]}]}\n"
+        "\n"
+        "Metrics: veltrane_sensor_value{unit,address,port,description,type,oid} (numbers only),\n"
+        "veltrane_unit_up, veltrane_unit_request_seconds, veltrane_unit_error_code,\n"
+        "veltrane_unit_sensors, veltrane_unit_scan_success (labels unit, address) and\n"
+        "veltrane_scrape_duration_seconds."));
+    parser.addPositionalArgument(QStringLiteral("CONFIG"), QStringLiteral("The units to serve (JSON)."));
+    const QCommandLineOption listen({QStringLiteral("l"), QStringLiteral("listen")},
+                                    QStringLiteral("The HTTP address and port (default %1).").arg(kDefaultListen),
+                                    QStringLiteral("ADDRESS:PORT"), QString::fromLatin1(kDefaultListen));
+    parser.addOption(listen);
+    if (const auto status = cli::Parse(parser, args, 1))
+        return *status;
+
+    QHostAddress address;
+    quint16 port = 0;
+    if (!ParseListen(parser.value(listen), address, port))
+        return cli::Fail(args,
+                         QStringLiteral("--listen \"%1\" is not ADDRESS:PORT, such as 127.0.0.1:9811 or [::1]:9811")
+                             .arg(parser.value(listen)),
+                         cli::kExitUsage);
+
+    const QString path = parser.positionalArguments().at(0);
+    CExporterConfig config;
+    QString error;
+    QStringList warnings;
+    const bool loaded = config.Load(path, error, warnings);
+    const std::string prefix = args.first().toStdString() + ": ";
+    for (const QString& warning : warnings)
+        cli::PrintErr(prefix + warning.toStdString());
+    if (!loaded) {
+        const QFileInfo file(path);
+        return cli::Fail(args, error, file.isFile() && file.isReadable() ? cli::kExitUsage : cli::kExitFileError);
+    }
+
+    RaiseDescriptorLimit();
+    cli::SignalWatcher watcher;
+    if (!watcher.Install())
+        return cli::Fail(args, QStringLiteral("cannot watch for SIGINT, SIGTERM and SIGHUP"), cli::kExitFileError);
+
+    auto mutex = std::make_shared<std::mutex>();
+    CExporter exporter(config, [prefix, mutex](const std::string& line) {
+        std::lock_guard lock(*mutex);
+        cli::PrintErr(prefix + cli::Printable(line));
+    });
+    if (!exporter.Listen(address, port, error))
+        return cli::Fail(args, error, cli::kExitUsage);
+    cli::PrintErr(prefix + QStringLiteral("serving %1 units at http://%2/metrics")
+                               .arg(config.m_units.size())
+                               .arg(parser.value(listen).section(':', 0, -2) + ':' +
+                                    QString::number(exporter.ServerPort()))
+                               .toStdString());
+    exporter.Rescan();
+
+    QObject::connect(&watcher, &cli::SignalWatcher::Received, [&exporter, &prefix, mutex](int number) {
+        if (number == SIGHUP) {
+            {
+                std::lock_guard lock(*mutex);
+                cli::PrintErr(prefix + "SIGHUP: scanning the units again");
+            }
+            exporter.Rescan();
+        } else {
+            QCoreApplication::quit();
+        }
+    });
+    QCoreApplication::exec();
+
+    const bool scansDone = exporter.Shutdown(kScanWaitMs);
+    std::lock_guard lock(*mutex);
+    if (!scansDone) {
+        // A scan waiting for a dead unit would hold the exit for its time-outs; nothing is lost by
+        // leaving it, since the exporter writes no files.
+        cli::PrintErr(prefix + "stopped (a scan still waiting for its unit was left)");
+        std::fflush(nullptr);
+        ::_exit(cli::kExitDone);
+    }
+    cli::PrintErr(prefix + "stopped");
+    return cli::kExitDone;
+}

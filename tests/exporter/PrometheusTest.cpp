@@ -1,0 +1,148 @@
+// A real Prometheus server scrapes veltrane-cli serve; the series read back through its query
+// API carry the virtual units' values, and the units that cannot answer are down.
+#include "ExporterTestSupport.h"
+#include "common/TestSupport.h"
+#include "common/UnitSimProcess.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QStandardPaths>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <map>
+
+using namespace testsupport;
+
+namespace {
+
+// Prometheus on address:9090 with its own data folder, scraping target every two seconds.
+class PrometheusServer {
+public:
+    static QString Program() { return QStandardPaths::findExecutable("prometheus"); }
+
+    bool Start(const QString& address, const QString& target)
+    {
+        const QString config = m_dir.filePath("prometheus.yml");
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.write(QString("global:\n  scrape_interval: 2s\n  scrape_timeout: 2s\n"
+                           "scrape_configs:\n  - job_name: veltrane\n    static_configs:\n"
+                           "      - targets: ['%1']\n")
+                       .arg(target)
+                       .toUtf8());
+        file.close();
+        m_strApi = "http://" + address + ":9090/api/v1/";
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(Program(), {"--config.file=" + config, "--storage.tsdb.path=" + m_dir.filePath("data"),
+                                    "--web.listen-address=" + address + ":9090", "--log.level=warn"});
+        return m_process.waitForStarted(10000);
+    }
+
+    ~PrometheusServer()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(15000))
+                m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    // The instant vector of query: one entry per series, its labels and value text.
+    QJsonArray Query(const QString& query)
+    {
+        int status = 0;
+        const std::string body = HttpGet(m_strApi + "query?query=" + QUrl::toPercentEncoding(query), status);
+        if (status != 200)
+            return {};
+        return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object()["data"].toObject()["result"].toArray();
+    }
+
+    QString Output() { return QString::fromUtf8(m_process.readAll()); }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_strApi;
+};
+
+// unit name -> (port label -> value text) of the veltrane_sensor_value series.
+std::map<QString, std::map<QString, QString>> Values(const QJsonArray& series)
+{
+    std::map<QString, std::map<QString, QString>> values;
+    for (const QJsonValue& one : series) {
+        const QJsonObject labels = one["metric"].toObject();
+        values[labels["unit"].toString()][labels["port"].toString()] = one["value"].toArray().at(1).toString();
+    }
+    return values;
+}
+
+} // namespace
+
+TEST(Prometheus, ScrapesUnitValuesAndMarksSilentAndRefusingUnitsDown)
+{
+    REQUIRE_PORT_161();
+    if (PrometheusServer::Program().isEmpty())
+        GTEST_SKIP() << "prometheus is not installed (Debian package prometheus)";
+
+    // Three answering units, one silent, one that refuses the community.
+    QJsonArray simUnits;
+    QJsonArray configUnits;
+    for (int i = 0; i < 5; ++i) {
+        const std::string name = "unit" + std::to_string(i);
+        QJsonObject faults;
+        if (i == 3)
+            faults = {{"silent", true}};
+        if (i == 4)
+            faults = {{"wrongCommunity", "noAccess"}};
+        simUnits.append(VirtualUnit(UnitAddress(i), name, {10 + i, 20 + i}, faults, i == 4 ? "other" : "public"));
+        configUnits.append(QJsonObject{{"name", QString::fromStdString(name)},
+                                       {"address", QString::fromStdString(UnitAddress(i))},
+                                       {"community", "public"},
+                                       {"sensors", "all online"}});
+    }
+    UnitSimProcess sim;
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", simUnits}})));
+    ServeProcess serve;
+    const QString listen = QString::fromStdString(UnitAddress(10));
+    // A silent unit costs its own one-second time-out, within Prometheus's two-second limit.
+    ASSERT_TRUE(serve.Start(QJsonObject{{"timeout", 1}, {"retries", 0}, {"units", configUnits}}, listen + ":9811"))
+        << serve.Log().toStdString();
+
+    PrometheusServer prometheus;
+    ASSERT_TRUE(prometheus.Start(listen, listen + ":9811")) << prometheus.Output().toStdString();
+
+    // Until Prometheus has stored a scrape made after the scans.
+    std::map<QString, std::map<QString, QString>> values;
+    const bool arrived = WaitUntil(
+        [&] {
+            values = Values(prometheus.Query("veltrane_sensor_value"));
+            return values.size() == 3 && values["unit2"].size() == 2;
+        },
+        90000);
+    ASSERT_TRUE(arrived) << prometheus.Output().toStdString() << serve.Log().toStdString();
+    for (int i = 0; i < 3; ++i) {
+        const QString unit = QString("unit%1").arg(i);
+        EXPECT_EQ(values[unit]["Port 1"], QString::number(10 + i)) << unit.toStdString();
+        EXPECT_EQ(values[unit]["Port 2"], QString::number(20 + i)) << unit.toStdString();
+    }
+
+    std::map<QString, QString> up;
+    std::map<QString, QString> errors;
+    for (const QJsonValue& one : prometheus.Query("veltrane_unit_up"))
+        up[one["metric"]["unit"].toString()] = one["value"].toArray().at(1).toString();
+    for (const QJsonValue& one : prometheus.Query("veltrane_unit_error_code"))
+        errors[one["metric"]["unit"].toString()] = one["value"].toArray().at(1).toString();
+    EXPECT_EQ(up, (std::map<QString, QString>{{"unit0", "1"}, {"unit1", "1"}, {"unit2", "1"}, {"unit3", "0"}, {"unit4", "0"}}));
+    EXPECT_EQ(errors["unit3"], "40");
+    EXPECT_EQ(errors["unit4"], "6");
+    // Prometheus's own view of the target: every scrape succeeded.
+    const QJsonArray target = prometheus.Query("up{job=\"veltrane\"}");
+    ASSERT_EQ(target.size(), 1);
+    EXPECT_EQ(target[0]["value"].toArray().at(1).toString(), "1");
+
+    EXPECT_TRUE(serve.Signal(SIGTERM)) << serve.Log().toStdString();
+}
