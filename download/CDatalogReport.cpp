@@ -52,6 +52,58 @@ void AppendValue(std::string& out, long long v, bool tenths)
         Append(out, "%lld", v);
 }
 
+// Decimal digits of a, right-aligned to end at end; returns where they begin.
+char* Digits(char* end, unsigned long long a)
+{
+    do {
+        *--end = static_cast<char>('0' + a % 10);
+        a /= 10;
+    } while (a != 0);
+    return end;
+}
+
+void Two(char* at, int v)
+{
+    at[0] = static_cast<char>('0' + v / 10 % 10);
+    at[1] = static_cast<char>('0' + v % 10);
+}
+
+// "%02d/%02d/%04d %02d:%02d:%02d, " and the value, then "\n": a report has up to 32,767 of
+// these lines, so they are put together by hand rather than through printf.
+void AppendRecordLine(std::string& out, const ZoneFields& f, long long v, bool tenths)
+{
+    if (f.year < 0 || f.year > 9999) {
+        Append(out, "%02d/%02d/%04lld %02d:%02d:%02d, ", f.day, f.month, static_cast<long long>(f.year), f.hour,
+               f.minute, f.second);
+    } else {
+        char stamp[21] = "dd/mm/yyyy hh:mm:ss,";
+        Two(stamp, f.day);
+        Two(stamp + 3, f.month);
+        Two(stamp + 6, static_cast<int>(f.year / 100));
+        Two(stamp + 8, static_cast<int>(f.year % 100));
+        Two(stamp + 11, f.hour);
+        Two(stamp + 14, f.minute);
+        Two(stamp + 17, f.second);
+        stamp[20] = ' ';
+        out.append(stamp, 21);
+    }
+    const unsigned long long a = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+    char text[32];
+    char* const end = text + sizeof text;
+    char* p = end;
+    *--p = '\n';
+    if (tenths) {
+        *--p = static_cast<char>('0' + a % 10);
+        *--p = '.';
+        p = Digits(p, a / 10);
+    } else {
+        p = Digits(p, a);
+    }
+    if (v < 0)
+        *--p = '-';
+    out.append(p, static_cast<size_t>(end - p));
+}
+
 // A summary line: "<label> : <value> <unit>\n".
 void AppendSummary(std::string& out, const char* label, int v, bool tenths, const char* unit)
 {
@@ -115,7 +167,7 @@ std::string CDatalogReport::FormatReport(const std::string& address, const statu
 
     // Without the option every time is UTC and the zone shown is row 0's.
     const int zone = m_bLocalZone ? s.zone_index : 0;
-    auto fields = [&](long long t) { return m_bLocalZone ? zone_localtime(t, zone) : utc_fields(t); };
+    ZoneClock fields(zone, !m_bLocalZone);
 
     std::string out;
     out.reserve(1024 + static_cast<size_t>(C) * 32);
@@ -139,11 +191,7 @@ std::string CDatalogReport::FormatReport(const std::string& address, const statu
     const long long interval = static_cast<long long>(s.interval) * 60;
     long long t = static_cast<long long>(s.newest_time) - static_cast<long long>(C - 1) * interval;
     for (int i = 0; i < C; ++i, t += interval) {
-        const ZoneFields f = fields(t);
-        Append(out, "%02d/%02d/%04lld %02d:%02d:%02d, ", f.day, f.month, static_cast<long long>(f.year), f.hour,
-               f.minute, f.second);
-        AppendValue(out, sample(i), tenths);
-        out += '\n';
+        AppendRecordLine(out, fields(t), sample(i), tenths);
     }
     out += '\n';
     return out;

@@ -123,10 +123,14 @@ DownloadResult CDownloadDriver::Run(const DownloadSettings& settings)
                 break;
             }
             ++result.pairsAsked;
+            m_client.set_progress_handler([this, pair](int received, int count) {
+                m_view.ShowProgress(pair, kPairCount, received, count);
+            });
             const int r = m_client.fetch(settings.ipAddress, settings.password, port, channel);
             if (r == -2) {
                 // No socket: the client has shown its message; the program ends.
                 result.halted = true;
+                m_client.set_progress_handler({});
                 m_view.HaltProgram(kHaltStatus);
                 return result;
             }
@@ -142,8 +146,6 @@ DownloadResult CDownloadDriver::Run(const DownloadSettings& settings)
                     break;
                 continue;
             }
-            const int count = m_client.status().record_count;
-            m_view.ShowProgress(pair, kPairCount, count, count);
             char name[CDatalogReport::kNameRoom];
             if (CDatalogReport::BuildFileName(name, sizeof name, m_client) < 0) {
                 ++result.reportsFailed;
@@ -160,6 +162,7 @@ DownloadResult CDownloadDriver::Run(const DownloadSettings& settings)
         }
     }
 
+    m_client.set_progress_handler({});
     m_view.HideProgress();
     m_view.SetStatusText(restore);
     m_view.EnableDownloadControls();

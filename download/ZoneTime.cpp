@@ -157,21 +157,34 @@ ZoneFields utc_fields(std::int64_t t)
 
 ZoneFields zone_localtime(std::int64_t t, int z)
 {
-    const TimeZoneEntry* entry = zone_entry(z);
-    if (!entry)
+    return ZoneClock(z)(t);
+}
+
+ZoneClock::ZoneClock(int z, bool utc) : m_pEntry(utc ? nullptr : zone_entry(z)) {}
+
+ZoneFields ZoneClock::operator()(std::int64_t t)
+{
+    if (!m_pEntry)
         return utc_fields(t);
-    const std::int64_t B = entry->offset;
+    const std::int64_t B = m_pEntry->offset;
     std::int64_t O = B;
-    if (const DstRulePair* pair = entry->rules) {
+    if (const DstRulePair* pair = m_pEntry->rules) {
         // The year of t in the zone's standard time decides which transitions apply.
-        const std::int64_t Y = utc_fields(t - B * 60).year;
-        const std::int64_t Y0 = year_start(Y);
-        const bool local = pair->start.localFlag == 1;
-        const int b = local ? static_cast<int>(B) : 0;
-        const std::int64_t S = dst_transition(Y0, Y, pair->start, b);
-        // A local end time is read in daylight time, an hour ahead of the standard time the
-        // rule's arithmetic uses; a UTC end time is the instant itself.
-        const std::int64_t E = dst_transition(Y0, Y, pair->end, b) - (local ? 3600 : 0);
+        const std::int64_t standard = t - B * 60;
+        if (standard < m_nFrom || standard >= m_nTo) {
+            const std::int64_t Y = utc_fields(standard).year;
+            const std::int64_t Y0 = year_start(Y);
+            m_nFrom = Y0;
+            m_nTo = year_start(Y + 1);
+            const bool local = pair->start.localFlag == 1;
+            const int b = local ? static_cast<int>(B) : 0;
+            m_nStart = dst_transition(Y0, Y, pair->start, b);
+            // A local end time is read in daylight time, an hour ahead of the standard time
+            // the rule's arithmetic uses; a UTC end time is the instant itself.
+            m_nEnd = dst_transition(Y0, Y, pair->end, b) - (local ? 3600 : 0);
+        }
+        const std::int64_t S = m_nStart;
+        const std::int64_t E = m_nEnd;
         const bool daylight = S <= E ? (S <= t && t < E) : (t >= S || t < E);
         if (daylight)
             O = B - 60;

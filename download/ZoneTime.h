@@ -61,3 +61,19 @@ ZoneFields utc_fields(std::int64_t t);
 
 // The wall-clock fields of t in zone z, daylight-saving time included. Keeps no state.
 ZoneFields zone_localtime(std::int64_t t, int z);
+
+// zone_localtime for many times of one zone (a report's records): each year's transitions are
+// worked out once, not per time. UTC when utc is set (or for a zone the table does not have).
+class ZoneClock {
+public:
+    explicit ZoneClock(int z, bool utc = false);
+    ZoneFields operator()(std::int64_t t);
+
+private:
+    const TimeZoneEntry* m_pEntry;
+    // The standard-time year whose transitions are held: [m_nFrom, m_nTo) in standard time.
+    std::int64_t m_nFrom = 1;
+    std::int64_t m_nTo = 0;
+    std::int64_t m_nStart = 0;
+    std::int64_t m_nEnd = 0;
+};

@@ -339,6 +339,8 @@ int getdata::read_data()
             return -1;
         received += copy_datalog_samples(m_receive, m_nReplyLength, width, wanted, m_samples.data(), m_samples.size(),
                                          received);
+        if (m_progressHandler)
+            m_progressHandler(received, count);
     }
     return 0;
 }

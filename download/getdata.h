@@ -146,6 +146,10 @@ public:
     // blocks the calling thread until it is closed). Without a handler they go to stderr.
     using message_handler = std::function<void(const std::string& text)>;
     void set_message_handler(message_handler handler);
+    // Told, on the downloading thread, how many of the channel's records are in after each
+    // chunk (a progress display).
+    using progress_handler = std::function<void(int received, int count)>;
+    void set_progress_handler(progress_handler handler) { m_progressHandler = std::move(handler); }
 
     void set_receive_timeout(int ms) { m_nReceiveTimeout = ms; }
     int receive_timeout() const { return m_nReceiveTimeout; }
@@ -221,4 +225,5 @@ private:
     sockaddr_in m_unitSocketAddress{};
     std::uint64_t m_nRequestsSent = 0;
     message_handler m_messageHandler;
+    progress_handler m_progressHandler;
 };

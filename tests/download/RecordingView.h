@@ -64,6 +64,13 @@ public:
         std::lock_guard lock(m_mutex);
         return m_nProgressCalls;
     }
+    void Reset()
+    {
+        std::lock_guard lock(m_mutex);
+        m_calls.clear();
+        m_nProgressCalls = 0;
+        m_bProgressShown = false;
+    }
     void SetInitialStatusText(const std::string& text)
     {
         std::lock_guard lock(m_mutex);
