@@ -19,13 +19,7 @@ cat >"$work/unit.json" <<JSON
                              "value": {"base": 22, "amplitude": 3, "periodSeconds": 60}}},
     {"index": 1, "table17": {"status": 1, "description": "Soak humidity", "type": 3, "value": 45}}]}]}
 JSON
-"$build/tools/unitsim/veltrane-unitsim" "$work/unit.json" >"$work/sim.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do
-  grep -q "ready" "$work/sim.out" 2>/dev/null && break
-  kill -0 "$sim_pid" 2>/dev/null || { cat "$work/sim.out"; exit 1; }
-  sleep 0.1
-done
+bench_start_unit "$work/unit.json"
 
 prefix=.1.3.6.1.4.1.$(sed -n 's/^VELTRANE_ENTERPRISE_NUMBER:STRING=//p' "$build/CMakeCache.txt")
 mkdir "$work/data"

@@ -14,3 +14,15 @@ bench_cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
   rm -rf "$work"
 }
+
+# Starts the virtual unit of this build on the given description as $sim_pid and waits until
+# it listens.
+bench_start_unit() {
+  "$build/tools/unitsim/veltrane-unitsim" "$@" >"$work/sim.out" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do
+    grep -q "ready" "$work/sim.out" 2>/dev/null && return 0
+    kill -0 "$sim_pid" 2>/dev/null || { cat "$work/sim.out"; exit 1; }
+    sleep 0.1
+  done
+}

@@ -26,11 +26,5 @@ done
 cat >"$work/unit.json" <<JSON
 {"units": [{"address": "$address", "datalog": {"password": "orchid", "channels": [$channels]}}]}
 JSON
-"$build/tools/unitsim/veltrane-unitsim" "$work/unit.json" >"$work/sim.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do
-  grep -q "ready" "$work/sim.out" 2>/dev/null && break
-  kill -0 "$sim_pid" 2>/dev/null || { cat "$work/sim.out"; exit 1; }
-  sleep 0.1
-done
+bench_start_unit "$work/unit.json"
 "$build/bench/bench_datalog_download" "$address" orchid "$runs"
