@@ -51,7 +51,9 @@ void build_status_request(std::uint8_t* request24, std::uint8_t port, std::uint8
     request24[0] = datalog_wire::cmd_status;
     request24[1] = port;
     request24[2] = channel;
+    std::memset(request24 + 3, 0, 4); // no start index or count in a status request
     std::memcpy(request24 + 7, password, 16);
+    request24[23] = 0;
 }
 
 void build_datalog_request(std::uint8_t* request24, std::uint8_t port, std::uint8_t channel, std::int16_t first,

@@ -95,11 +95,12 @@ enum class reply_action {
     old_firmware,  // status exchange only: the 124-byte reply, from whoever sent it
 };
 
-// Status request bytes 0-2 and 7-22; bytes 3-6 and 23 are left as they are.
+// Status request: command, port, channel, zero bytes where a datalog request has its start
+// and count, the password, a zero byte.
 void build_status_request(std::uint8_t* request24, std::uint8_t port, std::uint8_t channel,
                           const char password[16]);
 // Datalog request: command, port, channel, first ring index and count (both little-endian);
-// the password field (bytes 7-22) is left as the status request wrote it.
+// the password field (bytes 7-22) and byte 23 are left as the status request wrote them.
 void build_datalog_request(std::uint8_t* request24, std::uint8_t port, std::uint8_t channel,
                            std::int16_t first, std::int16_t count);
 

@@ -39,12 +39,12 @@ Bytes Status(std::uint8_t result, std::uint8_t port, int count = 2, int width = 
 
 Bytes Samples(std::uint8_t port, std::int16_t count, std::initializer_list<std::uint8_t> samples)
 {
-    Bytes d(23, 0);
+    Bytes d(23 + samples.size(), 0);
     d[0] = 1;
     d[1] = port;
     d[5] = std::uint8_t(std::uint16_t(count) & 0xFF);
     d[6] = std::uint8_t(std::uint16_t(count) >> 8);
-    d.insert(d.end(), samples);
+    std::copy(samples.begin(), samples.end(), d.begin() + 23);
     return d;
 }
 
@@ -101,6 +101,30 @@ TEST_F(GetdataPeer, UnacceptableRepliesKeepTheWaitGoing)
     EXPECT_EQ(request[1], 3);
     EXPECT_EQ(request[2], 1);
     EXPECT_EQ(std::memcmp(request.data() + 7, "pw\0\0", 4), 0);
+}
+
+TEST_F(GetdataPeer, StrayDatagramsCannotHoldARequestForEver)
+{
+    REQUIRE_PORT_811();
+    // The first request is answered by 4 s of stray datagrams, one every 100 ms. Each would
+    // start a fresh 300 ms wait; a request gives up after four waits in all and is sent again.
+    FakeAgent peer(address, [&](const FakeAgent::Received& r) {
+        std::vector<FakeAgent::Reply> replies;
+        if (r.index == 0)
+            replies.assign(40, {Status(7, 0), 100, "", 0});
+        else if (IsStatus(r))
+            replies.push_back({Status(4, 0), 0, "", 0});
+        else
+            replies.push_back({Samples(0, 2, {1, 2}), 0, "", 0});
+        return replies;
+    }, 811);
+    ASSERT_TRUE(peer.IsListening());
+    client.set_receive_timeout(300);
+    ASSERT_EQ(client.fetch(address, "pw", 0, 0), 0) << client.last_error();
+    int statusRequests = 0;
+    for (const auto& d : peer.Datagrams())
+        statusRequests += IsStatus(d);
+    EXPECT_GE(statusRequests, 3) << "sent again at about 1.2 s and 2.4 s while the strays went on";
 }
 
 TEST_F(GetdataPeer, SampleCountsOfTheReplyAreBounded)
