@@ -11,20 +11,51 @@ trap 'rm -rf "$tmp"' EXIT
 
 png_opts=(-strip -define png:exclude-chunks=date,time)
 
-# Icon 128: a monitoring unit - a slate box with a trend display, three lamps and an antenna.
-convert -size 48x48 xc:none \
-  -stroke '#2a3440' -strokewidth 1.5 -fill none -draw "line 37,11 37,4" \
-  -draw "arc 31,1 43,9 200,340" \
-  -stroke '#1d2630' -strokewidth 1.5 -fill '#4a5a6c' -draw "roundrectangle 3,11 44,40 4,4" \
-  -stroke '#0f3b2e' -strokewidth 1 -fill '#a8e6b8' -draw "rectangle 8,16 30,34" \
-  -stroke '#12674a' -strokewidth 1.5 -fill none \
-  -draw "polyline 10,30 14,26 17,28 21,20 24,23 28,18" \
-  -stroke '#1d2630' -strokewidth 1 \
-  -fill '#e53935' -draw "circle 37,19 39.5,19" \
-  -fill '#43a047' -draw "circle 37,26 39.5,26" \
-  -fill '#fbc02d' -draw "circle 37,33 39.5,33" \
-  -fill '#2a3440' -stroke none -draw "rectangle 8,40 12,44" -draw "rectangle 35,40 39,44" \
-  "${png_opts[@]}" PNG32:ICON/128.png
+# Icon 128: a monitoring unit - a slate box with a trend display, three lamps and an antenna,
+# drawn on a 48x48 grid. The same drawing, scaled, is the desktop icon at the hicolor theme's
+# sizes (hicolor/<N>x<N>/apps/veltrane.png, installed by packaging/).
+icon_mvg="
+push graphic-context
+stroke '#2a3440' stroke-width 1.5 fill none
+line 37,11 37,4
+arc 31,1 43,9 200,340
+pop graphic-context
+push graphic-context
+stroke '#1d2630' stroke-width 1.5 fill '#4a5a6c'
+roundrectangle 3,11 44,40 4,4
+pop graphic-context
+push graphic-context
+stroke '#0f3b2e' stroke-width 1 fill '#a8e6b8'
+rectangle 8,16 30,34
+pop graphic-context
+push graphic-context
+stroke '#12674a' stroke-width 1.5 fill none
+polyline 10,30 14,26 17,28 21,20 24,23 28,18
+pop graphic-context
+push graphic-context
+stroke '#1d2630' stroke-width 1
+fill '#e53935'
+circle 37,19 39.5,19
+fill '#43a047'
+circle 37,26 39.5,26
+fill '#fbc02d'
+circle 37,33 39.5,33
+pop graphic-context
+push graphic-context
+fill '#2a3440' stroke none
+rectangle 8,40 12,44
+rectangle 35,40 39,44
+pop graphic-context"
+icon() { # size output
+  local scale
+  scale=$(awk "BEGIN { print $1 / 48 }")
+  convert -size "$1x$1" xc:none -draw "affine $scale 0 0 $scale 0 0 $icon_mvg" "${png_opts[@]}" "PNG32:$2"
+}
+icon 48 ICON/128.png
+for size in 16 22 24 32 48 64 128 256; do
+  mkdir -p "hicolor/${size}x${size}/apps"
+  icon "$size" "hicolor/${size}x${size}/apps/veltrane.png"
+done
 
 # Lamps 146 (red, idle), 147 (green, collecting), 148 (yellow, read failed): 25x25 round
 # lamps with a highlight; the background is transparent (alpha cut to on/off for GIF).
