@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Scrape benchmark of veltrane-cli serve: 200 virtual units (or $1) on as many loopback
+# addresses, served by one veltrane-unitsim, each answering after DELAY_MS (default 100) as a
+# unit across a network would; four sensors per unit. Prints, over SCRAPES (default 20) scrapes
+# of all units at once: the scrape time against the slowest unit's request time in the same
+# scrape, and against one unit scraped alone (the baseline, measured in the same run), then the
+# exporter's CPU time and resident memory. Nothing asserts on time.
+# Needs root (the units listen on port 161): sudo scripts/isolated bench/exporter-scrape.sh
+# BUILD_DIR selects the build (default build/).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$top/build}
+units=${1:-200}
+scrapes=${SCRAPES:-20}
+delay=${DELAY_MS:-100}
+
+. "$top/bench/common.sh"
+bench_prepare veltrane-cli veltrane-unitsim
+exporters=()
+cleanup_all() {
+  for pid in "${exporters[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
+  bench_cleanup
+}
+trap cleanup_all EXIT
+
+prefix=.1.3.6.1.4.1.$(sed -n 's/^VELTRANE_ENTERPRISE_NUMBER:STRING=//p' "$build/CMakeCache.txt")
+address() { echo "127.77.$(($1 / 250)).$(($1 % 250 + 1))"; }
+
+# The units, and two configurations: all of them, and the first one alone.
+{
+  echo '{"units": ['
+  for i in $(seq 0 $((units - 1))); do
+    [ "$i" -gt 0 ] && echo ','
+    printf '{"address": "%s", "name": "Bench %d", "numbering": 0, "faults": {"delayMs": %d}, "ports": [' \
+      "$(address "$i")" "$i" "$delay"
+    for p in 0 1 2 3; do
+      [ "$p" -gt 0 ] && printf ','
+      printf '{"index": %d, "table16": {"status": 1, "description": "Sensor %d", "value": %d}}' "$p" "$p" $((i + p))
+    done
+    printf ']}'
+  done
+  echo ']}'
+} >"$work/units.json"
+config() { # first last
+  echo '{"timeout": 2, "retries": 0, "rescanMinutes": 0, "units": ['
+  for i in $(seq "$1" "$2"); do
+    [ "$i" -gt "$1" ] && echo ','
+    printf '{"name": "Bench %d", "address": "%s", "community": "public", "oids": [' "$i" "$(address "$i")"
+    for p in 0 1 2 3; do
+      [ "$p" -gt 0 ] && printf ','
+      printf '"%s.1.2.2.1.16.1.3.%d"' "$prefix" "$p"
+    done
+    printf ']}'
+  done
+  echo ']}'
+}
+config 0 $((units - 1)) >"$work/all.json"
+config 0 0 >"$work/one.json"
+chmod 600 "$work/all.json" "$work/one.json"
+
+"$build/tools/unitsim/veltrane-unitsim" "$work/units.json" >"$work/sim.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 300); do
+  grep -q "ready" "$work/sim.out" 2>/dev/null && break
+  kill -0 "$sim_pid" 2>/dev/null || { cat "$work/sim.out"; exit 1; }
+  sleep 0.1
+done
+
+# Starts an exporter on port $2 for config $1 and waits until every unit's scan has ended.
+start_exporter() {
+  local count
+  count=$(grep -c '"name"' "$1")
+  "$build/cli/veltrane-cli" serve --listen "127.77.255.1:$2" "$1" 2>"$1.log" &
+  exporters+=($!)
+  for _ in $(seq 1200); do
+    local scanned
+    scanned=$(grep -c ': scan ' "$1.log" 2>/dev/null) || true
+    [ "${scanned:-0}" -ge "$count" ] && return 0
+    sleep 0.1
+  done
+  echo "the scans did not end:"; cat "$1.log"; exit 1
+}
+
+# Scrapes port $1 $scrapes times; prints "scrape_seconds slowest_unit_seconds" per scrape.
+scrape() {
+  for _ in $(seq "$scrapes"); do
+    curl -sf "http://127.77.255.1:$1/metrics" | awk '
+      /^veltrane_unit_request_seconds/ { if ($NF > slowest) slowest = $NF }
+      /^veltrane_unit_up/ { up += $NF }
+      /^veltrane_scrape_duration_seconds/ { scrape = $NF }
+      END { printf "%s %s %d\n", scrape, slowest, up }'
+  done
+}
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+cpu_seconds() { awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$1/stat"; }
+memory() { awk '/^VmRSS|^VmHWM/ { printf "%s %d MiB  ", $1, $2 / 1024 }' "/proc/$1/status"; }
+
+start_exporter "$work/one.json" 9812
+scrape 9812 >"$work/one.txt"
+one=$(cut -d' ' -f1 "$work/one.txt" | median)
+
+start_exporter "$work/all.json" 9811
+pid=${exporters[-1]}
+cpu_before=$(cpu_seconds "$pid")
+scrape 9811 >"$work/all.txt"
+cpu_after=$(cpu_seconds "$pid")
+all=$(cut -d' ' -f1 "$work/all.txt" | median)
+slowest=$(cut -d' ' -f2 "$work/all.txt" | median)
+up=$(cut -d' ' -f3 "$work/all.txt" | sort -n | head -1)
+
+echo "exporter scrape: $units units, $delay ms answer delay, 4 OIDs each, $scrapes scrapes (medians)"
+printf '  one unit alone:            scrape %.4f s\n' "$one"
+printf '  all %d units at once:     scrape %.4f s (fewest units up in a scrape: %d)\n' "$units" "$all" "$up"
+printf '  slowest unit in a scrape:  request %.4f s\n' "$slowest"
+printf '  scrape / slowest unit:     %.2f\n' "$(awk -v a="$all" -v s="$slowest" 'BEGIN { print a / s }')"
+printf '  scrape / one unit alone:   %.2f   (target: at most 2)\n' "$(awk -v a="$all" -v o="$one" 'BEGIN { print a / o }')"
+printf '  exporter CPU time:         %.3f s for %d scrapes (%.1f ms each)\n' \
+  "$(awk -v a="$cpu_after" -v b="$cpu_before" 'BEGIN { print a - b }')" "$scrapes" \
+  "$(awk -v a="$cpu_after" -v b="$cpu_before" -v n="$scrapes" 'BEGIN { print (a - b) * 1000 / n }')"
+echo "  exporter memory:           $(memory "$pid")"
