@@ -58,13 +58,7 @@ config 0 $((units - 1)) >"$work/all.json"
 config 0 0 >"$work/one.json"
 chmod 600 "$work/all.json" "$work/one.json"
 
-"$build/tools/unitsim/veltrane-unitsim" "$work/units.json" >"$work/sim.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 300); do
-  grep -q "ready" "$work/sim.out" 2>/dev/null && break
-  kill -0 "$sim_pid" 2>/dev/null || { cat "$work/sim.out"; exit 1; }
-  sleep 0.1
-done
+bench_start_unit "$work/units.json"
 
 # Starts an exporter on port $2 for config $1 and waits until every unit's scan has ended.
 start_exporter() {
