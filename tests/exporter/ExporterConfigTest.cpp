@@ -47,6 +47,16 @@ TEST(ExporterConfig, ReadsUnitsWithDefaultsAndOverrides)
     EXPECT_EQ(lab.m_nRetries, 0);
 }
 
+TEST(ExporterConfig, ShippedExampleIsValid)
+{
+    QFile file(VELTRANE_SOURCE_DIR "/contrib/exporter.json");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    CExporterConfig config;
+    QString error;
+    EXPECT_TRUE(config.Parse(file.readAll(), error)) << error.toStdString();
+    EXPECT_EQ(config.m_units.size(), 2u);
+}
+
 TEST(ExporterConfig, RefusalsNameTheKeyAndNeverTheCommunity)
 {
     const std::string unit = std::string(R"("name": "A", "address": "127.0.0.2", "community": ")") + kSecret + "\"";
