@@ -59,6 +59,17 @@ std::optional<int> Parse(QCommandLineParser& parser, const QStringList& args, in
     return std::nullopt;
 }
 
+std::optional<int> ParseWithAddress(QCommandLineParser& parser, const QStringList& args, QString& address)
+{
+    parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("The unit's dotted IPv4 address."));
+    if (const auto status = Parse(parser, args, 1))
+        return status;
+    address = parser.positionalArguments().at(0);
+    if (!IsIPv4Address(address))
+        return Fail(args, NotAnAddress(address), kExitUsage);
+    return std::nullopt;
+}
+
 bool IsIPv4Address(const QString& text)
 {
     const QStringList parts = text.split(QLatin1Char('.'));

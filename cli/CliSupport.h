@@ -35,6 +35,10 @@ QString ProgramName();
 // kExitUsage after a message that names the wrong option or argument.
 std::optional<int> Parse(QCommandLineParser& parser, const QStringList& args, int positionals);
 
+// Parse for the subcommands whose one argument is a unit's ADDRESS: adds that argument, parses,
+// and refuses an address that is not a dotted IPv4 address. address receives it.
+std::optional<int> ParseWithAddress(QCommandLineParser& parser, const QStringList& args, QString& address);
+
 // Prints the parser's help with usageName ("veltrane-cli scan") in its usage line, then the
 // exit statuses.
 void PrintHelp(const QCommandLineParser& parser, const QString& usageName);

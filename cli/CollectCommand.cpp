@@ -140,7 +140,6 @@ int RunCollect(const QStringList& args)
         "SIGTERM, which close the file cleanly. The lines also go to standard output; status texts\n"
         "and failed reads or writes are lines on standard error, and the run goes on. An existing\n"
         "data file needs --append or --overwrite; a file another program holds locked is refused."));
-    parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("The unit's dotted IPv4 address."));
     const QCommandLineOption community = cli::CommunityOption();
     // No short form: -p is download's password.
     const QCommandLineOption period(QStringLiteral("period"),
@@ -160,12 +159,9 @@ int RunCollect(const QStringList& args)
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("Prints only failures (for services)."));
     parser.addOptions({community, period, folder, oidFile, allOnline, append, overwrite, quiet});
-    if (const auto status = cli::Parse(parser, args, 1))
+    QString address;
+    if (const auto status = cli::ParseWithAddress(parser, args, address))
         return *status;
-
-    const QString address = parser.positionalArguments().at(0);
-    if (!cli::IsIPv4Address(address))
-        return cli::Fail(args, cli::NotAnAddress(address), cli::kExitUsage);
     if (!parser.isSet(period))
         return cli::Fail(args, QStringLiteral("--period is required (see --help)"), cli::kExitUsage);
     bool numeric = false;

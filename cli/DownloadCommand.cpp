@@ -112,7 +112,6 @@ int RunDownload(const QStringList& args)
         "go to standard output, messages to standard error, and a progress bar to a terminal.\n"
         "Reports are appended to existing files unless --overwrite is given. SIGINT or SIGTERM\n"
         "end the download between channels; a report is written whole or not at all."));
-    parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("The unit's dotted IPv4 address."));
     const QCommandLineOption password({QStringLiteral("p"), QStringLiteral("password")},
                                       QStringLiteral("The unit's datalog password."), QStringLiteral("PASSWORD"));
     const QCommandLineOption folder({QStringLiteral("f"), QStringLiteral("folder")},
@@ -122,12 +121,9 @@ int RunDownload(const QStringList& args)
     const QCommandLineOption overwrite(QStringLiteral("overwrite"),
                                        QStringLiteral("Replaces existing reports instead of appending to them."));
     parser.addOptions({password, folder, localZone, overwrite});
-    if (const auto status = cli::Parse(parser, args, 1))
+    QString address;
+    if (const auto status = cli::ParseWithAddress(parser, args, address))
         return *status;
-
-    const QString address = parser.positionalArguments().at(0);
-    if (!cli::IsIPv4Address(address))
-        return cli::Fail(args, cli::NotAnAddress(address), cli::kExitUsage);
     if (!parser.isSet(password))
         return cli::Fail(args, QStringLiteral("--password is required (see --help)"), cli::kExitUsage);
     if (parser.value(password).isEmpty())

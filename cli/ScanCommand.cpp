@@ -14,15 +14,12 @@ int RunScan(const QStringList& args)
         "\\xHH), then the status text. With --oids it prints only the OIDs that Generate OID would\n"
         "take, one per line, ready for 'collect --oids FILE'; the status text then goes to\n"
         "standard error."));
-    parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("The unit's dotted IPv4 address."));
     const QCommandLineOption community = cli::CommunityOption();
     const QCommandLineOption oidsOnly(QStringLiteral("oids"), QStringLiteral("Prints only the OIDs."));
     parser.addOptions({community, oidsOnly});
-    if (const auto status = cli::Parse(parser, args, 1))
+    QString address;
+    if (const auto status = cli::ParseWithAddress(parser, args, address))
         return *status;
-    const QString address = parser.positionalArguments().at(0);
-    if (!cli::IsIPv4Address(address))
-        return cli::Fail(args, cli::NotAnAddress(address), cli::kExitUsage);
 
     const cli::ScanResult scan = cli::ScanUnitAt(address.toStdString(), cli::Bytes(parser.value(community)),
                                                  args.first().toStdString() + ": ");
