@@ -258,19 +258,18 @@ int getdata::exchange(const judge_fn& judge, bool keepSocketError)
         m_nLastError = getdata_error::none;
         const auto deadline = std::chrono::steady_clock::now()
             + std::chrono::milliseconds(std::int64_t(kRequestWaits) * std::max(m_nReceiveTimeout, 0));
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count();
-            if (left <= 0) {
+        for (bool first = true;; first = false) {
+            const std::int64_t left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          deadline - std::chrono::steady_clock::now())
+                                          .count();
+            if (!first && left <= 0) {
                 m_nLastError = getdata_error::timeout;
                 break;
             }
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
-            const int n = receive_packet(m_receive, sizeof m_receive, static_cast<int>(std::min<std::int64_t>(
-                                                                          left, m_nReceiveTimeout)),
-                                         &from, &fromLength);
+            const int wait = static_cast<int>(std::clamp<std::int64_t>(left, 0, std::max(m_nReceiveTimeout, 0)));
+            const int n = receive_packet(m_receive, sizeof m_receive, wait, &from, &fromLength);
             if (n < 0)
                 break;
             const std::size_t len = static_cast<std::size_t>(n);

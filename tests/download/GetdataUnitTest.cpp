@@ -249,6 +249,21 @@ TEST_F(GetdataUnit, LostRequestsAreSentAgainFiveTimesAtMost)
     }
 }
 
+TEST_F(GetdataUnit, LateAnswersWithinTheWaitNeedNoSecondRequest)
+{
+    REQUIRE_PORT_811();
+    client.set_receive_timeout(1000);
+    ASSERT_TRUE(Started(sim, sim.StartUnit(
+        Unit(QJsonArray{QJsonObject{{"port", 2}, {"width", 4}, {"records", Ramp(300)}}}, QJsonObject{{"delayMs", 300}}),
+        address)));
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_EQ(Fetch(2, 0), 0) << client.last_error();
+    EXPECT_GE(timer.elapsed(), 3 * 300 - 30);
+    EXPECT_EQ(StatusRequests(sim), 1);
+    EXPECT_EQ(DatalogRequests(sim), (QStringList{"start 0 count 286", "start 286 count 14"}));
+}
+
 TEST_F(GetdataUnit, CancelEndsAWaitAtOnceAndSendsNothingMore)
 {
     REQUIRE_PORT_811();
