@@ -132,6 +132,42 @@ TEST(SnmpClients, SnmpgetReadsSubTablesArraysAndNumbering)
     }
 }
 
+TEST(SnmpClients, HugeCountsAreAnsweredWithoutARowPerIndex)
+{
+    REQUIRE_PORT_161();
+    const QJsonArray entries{
+        QJsonObject{{"index", 1}, {"status", 1}, {"description", "Listed"}},
+        QJsonObject{{"index", 2}, {"description", QJsonValue()}},
+    };
+    const QJsonObject family{{"count", 2147483647}, {"entries", entries}};
+    const QJsonObject unit{{"numbering", 0}, {"families", QJsonObject{{"30", family}}}};
+    UnitSimProcess sim;
+    ASSERT_TRUE(sim.StartUnit(unit, CurrentTestAddress())) << sim.Error().toStdString();
+
+    struct Case {
+        const char* tool;
+        const char* asked;
+        QString answer; // empty: noSuchName
+    };
+    const Case cases[] = {
+        {"snmpget", "1.2.2.1.19.30.1.0", Line("1.2.2.1.19.30.1.0", "INTEGER: 2147483647")},
+        {"snmpget", "1.2.2.1.19.30.2.1.5.2147483646", Line("1.2.2.1.19.30.2.1.5.2147483646", "INTEGER: 0")},
+        {"snmpget", "1.2.2.1.19.30.2.1.5.2147483647", {}},
+        {"snmpget", "1.2.2.1.19.30.2.1.2.2", {}},
+        {"snmpgetnext", "1.2.2.1.19.30.2.1.2.0", Line("1.2.2.1.19.30.2.1.2.1", "STRING: \"Listed\"")},
+        {"snmpgetnext", "1.2.2.1.19.30.2.1.2.1", Line("1.2.2.1.19.30.2.1.2.3", "\"\"")},
+        {"snmpgetnext", "1.2.2.1.19.30.2.1.5.2147483646.7", Line("1.2.2.1.19.30.2.1.13.0", "INTEGER: 0")},
+        {"snmpgetnext", "1.2.2.1.19.30.2", Line("1.2.2.1.19.30.2.1.2.0", "\"\"")},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = RunTool(c.tool, SnmpArgs(CurrentTestAddress()) << "-Cf" << Oem(c.asked));
+        if (c.answer.isEmpty())
+            EXPECT_TRUE(run.err.contains("(noSuchName)")) << c.asked << ": " << run.err.toStdString();
+        else
+            EXPECT_EQ(run.out.trimmed(), c.answer) << c.tool << " " << c.asked << ": " << run.err.toStdString();
+    }
+}
+
 TEST(SnmpClients, NoSuchNameNamesTheFailingBindingAndNullRemovesRowsAndColumns)
 {
     REQUIRE_PORT_161();

@@ -1,6 +1,6 @@
 #include "UnitSimTestSupport.h"
 
-#include "oidgen/OidTemplates.h"
+#include "tools/unitsim/SnmpMib.h"
 
 #include <QProcess>
 
@@ -25,7 +25,7 @@ ToolRun RunTool(const QString& program, const QStringList& args, int timeoutMs)
 
 QString Oem(const QString& rest)
 {
-    return QString::fromStdString(oidtpl::OemPrefix()) + "." + rest;
+    return unitsim::SnmpMib::FormatOid(unitsim::SnmpMib::OemPrefix()) + "." + rest;
 }
 
 QStringList SnmpArgs(const std::string& address, const QString& community, const QString& timeout)

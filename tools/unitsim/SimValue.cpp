@@ -34,6 +34,16 @@ SimValue SimValue::FromJson(const QJsonValue& json, const QString& path)
             throw DescriptionError(path, "must be a whole number between -2147483648 and 2147483647");
         return Number(*n);
     }
+    if (json.isObject() && json.toObject().contains("hex")) {
+        // Bytes that JSON text cannot carry (texts of a unit that are not UTF-8).
+        const JsonReader bytes(json.toObject(), path);
+        bytes.RejectUnknownKeys({"hex"});
+        const QByteArray hex = bytes.String("hex").toLatin1();
+        const QByteArray text = QByteArray::fromHex(hex);
+        if (text.toHex() != hex.toLower())
+            bytes.Fail("hex", "must be pairs of hexadecimal digits");
+        return Text(text);
+    }
     if (json.isObject()) {
         const JsonReader wave(json.toObject(), path);
         wave.RejectUnknownKeys({"base", "amplitude", "periodSeconds"});

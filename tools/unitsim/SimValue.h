@@ -10,6 +10,7 @@ namespace unitsim {
 //   5                                                   constant number
 //   "Temperature"                                       constant text
 //   {"base": 215, "amplitude": 20, "periodSeconds": 60} base + amplitude * sin(2 pi t / period)
+//   {"hex": "636166e9"}                                 a text of any bytes
 class SimValue {
 public:
     enum class Kind { Number, Text, Wave };

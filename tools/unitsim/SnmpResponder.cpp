@@ -152,7 +152,7 @@ ProtocolReply SnmpResponder::Handle(const QByteArray& request, double secondsSin
             const SnmpMib::Oid name = ToOid(var);
             if (pdu->command == SNMP_MSG_GET) {
                 const int status = m_mib.ErrorStatusFor(name);
-                const SnmpMib::Variable* v = m_mib.Find(name);
+                const std::optional<SnmpMib::Variable> v = m_mib.Find(name);
                 if (status != 0 || !v) {
                     errorStatus = status != 0 ? status : SNMP_ERR_NOSUCHNAME;
                     errorIndex = index;
@@ -160,7 +160,7 @@ ProtocolReply SnmpResponder::Handle(const QByteArray& request, double secondsSin
                 }
                 SetValue(var, *v, secondsSinceStart);
             } else {
-                const auto* next = m_mib.Next(name);
+                const std::optional<SnmpMib::Binding> next = m_mib.Next(name);
                 const int status = next ? m_mib.ErrorStatusFor(next->first) : 0;
                 if (!next || status != 0) {
                     errorStatus = next ? status : SNMP_ERR_NOSUCHNAME; // end of the MIB

@@ -63,7 +63,7 @@ A description is a JSON file: {"units": [ unit, ... ]}. A unit:
   "community": "public"       SNMP community (default "public")
   "name": "Lab unit"          sysName, shown on start-up
   "portCount": 8              2 or 8 sensor ports (default 8)
-  "numbering": 0              answer of .1.2.2.1.101.0: 0 = indexes from 0, 1 = from 1;
+  "numbering": 0              answer of .1.2.2.1.101.0: 0 = indexes from 0, other = from 1;
                               leave it out for a unit without sub-tables (indexes from 0)
   "ports": [{"index": 0, "table16": ROW, "table17": ROW}]
       Every port index has a row in tables 16 and 17 (status 0, empty description, value 0,
@@ -76,8 +76,10 @@ A description is a JSON file: {"units": [ unit, ... ]}. A unit:
       Sensor arrays 1 to 8 (family 33); "probe" is the value of .19.33.<array>.1.0 (null: absent).
   "faults": {"wrongCommunity": "noAccess" | "silence", "silent": true, "delayMs": 1500,
              "dropShare": 0.3, "errors": [{"oid": "1.2.2.1.101.0", "status": 5}]}
-A value is a number, a text, or {"base": 215, "amplitude": 20, "periodSeconds": 60}
-(a slow wave around base). OIDs are served below .1.3.6.1.4.1.<enterprise number>.
+A value is a number, a text, {"hex": "636166e9"} (a text of any bytes), or
+{"base": 215, "amplitude": 20, "periodSeconds": 60} (a slow wave around base).
+OIDs are served below .1.3.6.1.4.1.<enterprise number>. Default rows of a counted family are
+answered without being stored, so "count" may be as large as 2147483647.
   "datalog": {...}            serve the datalog on UDP port 811 (see below)
 
 "datalog": {"password": "orchid" (default: the community), "otherPorts": -3,
