@@ -3,7 +3,9 @@
 #include "oidgen/OidTemplates.h"
 #include "snmp/CSnmpSession.h"
 
+#include <algorithm>
 #include <climits>
+#include <iterator>
 #include <cstdio>
 
 namespace {
@@ -12,6 +14,22 @@ constexpr int kNoSuchName = 2;
 constexpr int kNoAccess = 6;
 constexpr int kArrayCount = 8;
 constexpr int kArrayEntries = 8;
+
+// A unit has at most 8 ports with at most 8 sensors each (the shape of its sensor arrays), so
+// no sub-table family holds more entries than this; a larger count is cut here, so that a
+// wrong or hostile count cannot keep the scan reading for days.
+constexpr int kMaxFamilyEntries = 64;
+
+// The two port tables; a table-17 row reads its type from table 18.
+struct PortTable {
+    const char* value;
+    const char* description;
+    const char* type;
+};
+constexpr PortTable kPortTables[] = {
+    {oidtpl::kTable16Value, oidtpl::kTable16Description, nullptr},
+    {oidtpl::kTable17Value, oidtpl::kTable17Description, oidtpl::kTable17Type},
+};
 
 // One read: exactly the OIDs given, in order, in one request.
 bool Read(CSnmpSession& session, const std::vector<std::string>& oids, std::vector<std::string>& values, int& errorCode)
@@ -137,31 +155,13 @@ int CSensorScan::ScanUnit()
             if (!Read(session, {ExpandedOid(oidtpl::kTable16Status, p), ExpandedOid(oidtpl::kTable17Status, p)}, values,
                       errorCode))
                 continue;
-            const int s16 = ValueNumber(ValueAt(values, 0));
-            const int s17 = ValueNumber(ValueAt(values, 1));
-            if (s16 == 1) {
-                CSensorRow* row = NewRow();
-                row->m_nPort = p;
-                row->m_nType = 1;
-                row->m_strOid = ExpandedOid(oidtpl::kTable16Value, p);
-                if (!Read(session, ExpandedOid(oidtpl::kTable16Description, p), values))
-                    ShowMessage("Error");
-                row->m_strDescription = ValueAt(values, 0);
-                AddSensorRow(row);
-                ++m_nSensorCount;
-            }
-            if (s17 == 1) {
-                CSensorRow* row = NewRow();
-                row->m_nPort = p;
-                row->m_strOid = ExpandedOid(oidtpl::kTable17Value, p);
-                if (!Read(session, ExpandedOid(oidtpl::kTable17Description, p), values))
-                    ShowMessage("Error");
-                row->m_strDescription = ValueAt(values, 0);
-                if (!Read(session, ExpandedOid(oidtpl::kTable17Type, p), values))
-                    ShowMessage("Error");
-                row->m_nType = ValueNumber(ValueAt(values, 0));
-                AddSensorRow(row);
-                ++m_nSensorCount;
+            // Both statuses first: the reads of the table-16 row reuse the value array.
+            const bool online[] = {ValueNumber(ValueAt(values, 0)) == 1, ValueNumber(ValueAt(values, 1)) == 1};
+            for (std::size_t t = 0; t < std::size(kPortTables); ++t) {
+                if (online[t]) {
+                    AddPortRow(session, p, kPortTables[t].value, kPortTables[t].description, kPortTables[t].type);
+                    ++m_nSensorCount;
+                }
             }
         }
 
@@ -190,6 +190,25 @@ int CSensorScan::ScanUnit()
     return m_nSensorCount;
 }
 
+void CSensorScan::AddPortRow(CSnmpSession& session, int p, const char* valueTemplate,
+                             const char* descriptionTemplate, const char* typeTemplate)
+{
+    std::vector<std::string> values;
+    CSensorRow* row = NewRow();
+    row->m_nPort = p;
+    row->m_nType = 1;
+    row->m_strOid = ExpandedOid(valueTemplate, p);
+    if (!Read(session, ExpandedOid(descriptionTemplate, p), values))
+        ShowMessage("Error");
+    row->m_strDescription = ValueAt(values, 0);
+    if (typeTemplate) {
+        if (!Read(session, ExpandedOid(typeTemplate, p), values))
+            ShowMessage("Error");
+        row->m_nType = ValueNumber(ValueAt(values, 0));
+    }
+    AddSensorRow(row);
+}
+
 int CSensorScan::WalkSubTable(CSnmpSession& session, int family)
 {
     const oidtpl::SubTableTemplates templates = oidtpl::SubTable(family);
@@ -197,7 +216,7 @@ int CSensorScan::WalkSubTable(CSnmpSession& session, int family)
     int count = 0;
     if (!Read(session, ExpandedOid(templates.count), values))
         return -1;
-    const int entries = ValueNumber(ValueAt(values, 0));
+    const int entries = std::min(ValueNumber(ValueAt(values, 0)), kMaxFamilyEntries);
     for (int k = 0; k < entries; ++k) {
         const int e = m_bZeroBasedPorts ? k : k + 1;
         if (!Read(session, ExpandedOid(templates.status, e), values))

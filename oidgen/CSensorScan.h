@@ -32,8 +32,9 @@ public:
     int ScanUnit();
     // Lists a row that is already in m_rows, at the end of the list.
     void AddSensorRow(CSensorRow* row);
-    // Walks family 30, 26, 27, 28 or 32. Returns the rows added, 0 for a family without
-    // entries, or -1 as soon as a read fails (rows added before stay listed).
+    // Walks family 30, 26, 27, 28 or 32, at most its first 64 entries whatever count the unit
+    // gives. Returns the rows added, 0 for a family without entries, or -1 as soon as a read
+    // fails (rows added before stay listed).
     int WalkSubTable(CSnmpSession& session, int family);
     // Walks sensor arrays 1 to 8 with 8 entries each; results as WalkSubTable.
     int WalkSensorArrays(CSnmpSession& session);
@@ -56,6 +57,10 @@ public:
 private:
     // A new row appended to m_rows.
     CSensorRow* NewRow();
+    // The row of an online port-table sensor at port p from the table's value and description
+    // templates; its type is read with typeTemplate, or is 1 (temperature) without one.
+    void AddPortRow(CSnmpSession& session, int p, const char* valueTemplate, const char* descriptionTemplate,
+                    const char* typeTemplate);
     void SetStatus(const std::string& text);
     void ShowMessage(const std::string& text);
 

@@ -10,6 +10,10 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <QThread>
+
+#include <arpa/inet.h>
+
 #include <atomic>
 #include <thread>
 
@@ -433,12 +437,102 @@ TEST_F(ScanFixture, NumberingProbeFailingOtherwiseKeepsZeroBasedWithoutSubTables
 
 TEST_F(ScanFixture, OpenFailureShowsOpenSnmpErrorAndSendsNothing)
 {
+    REQUIRE_PORT_161();
+    ASSERT_TRUE(StartUnit(QJsonObject{{"ports", QJsonArray{Port(0, Row(1, "Unseen"))}}}));
+    // The unit's address as one hexadecimal number: the session refuses it, though a resolver
+    // would take it to the unit.
+    const std::string hex = QString::asprintf("0x%08x", ntohl(inet_addr(m_address.c_str()))).toStdString();
     MessageBoxSpy spy;
     m_scan.SetScanView(&m_view);
-    m_scan.m_strIpAddress = m_address + ":70000"; // refused by the session before any packet
+    m_scan.m_strIpAddress = hex;
     m_scan.m_strCommunity = "public";
     EXPECT_EQ(m_scan.ScanUnit(), 0);
     EXPECT_EQ(spy.texts(), QStringList{"Open SNMP error"});
     EXPECT_TRUE(m_view.statusTexts.empty());
     EXPECT_TRUE(m_view.items.empty());
+    QThread::msleep(300); // a packet sent anyway would be logged by now
+    EXPECT_TRUE(m_sim.Requests().isEmpty());
+}
+
+TEST_F(ScanFixture, PortCountProbeAnsweredWithGenErrIsNotActive)
+{
+    REQUIRE_PORT_161();
+    ASSERT_TRUE(StartUnit(QJsonObject{
+        {"ports", QJsonArray{Port(0, Row(1, "Unseen"))}},
+        {"faults", QJsonObject{{"errors", QJsonArray{QJsonObject{{"oid", "1.2.2.1.16.1.5.2"}, {"status", 5}}}}}},
+    }));
+    EXPECT_EQ(Scan(), 0);
+    EXPECT_TRUE(m_view.items.empty());
+    EXPECT_EQ(m_view.statusTexts, std::vector<std::string>{Text(" IP %s is not active.", m_address)});
+    EXPECT_EQ(m_sim.Requests(), ExpectedReads().PortCountProbe().requests);
+}
+
+TEST_F(ScanFixture, EveryNumberingOtherThanZeroIsOneBased)
+{
+    REQUIRE_PORT_161();
+    for (const int numbering : {1, 2, -1, 2147483647}) {
+        SCOPED_TRACE(numbering);
+        UnitSimProcess sim;
+        ASSERT_TRUE(Started(sim, sim.StartUnit(QJsonObject{{"numbering", numbering},
+                                                           {"ports", QJsonArray{Port(1, Row(1, "First"))}}},
+                                               m_address)));
+        CSensorScan scan;
+        RecordingView view;
+        scan.SetScanView(&view);
+        scan.m_strIpAddress = m_address;
+        scan.m_strCommunity = "public";
+        EXPECT_EQ(scan.ScanUnit(), 1);
+        EXPECT_FALSE(scan.m_bZeroBasedPorts);
+        ExpectRows(scan, view, {{"Port 1", "First", 0, "1.2.2.1.16.1.3.1"}}, true);
+        ASSERT_GE(sim.Requests().size(), 3);
+        EXPECT_EQ(sim.Requests()[2], ExpectedReads().StatusPair(1).requests.first());
+    }
+}
+
+TEST_F(ScanFixture, DescriptionsThatAreNotUtf8KeepTheirBytes)
+{
+    REQUIRE_PORT_161();
+    const std::vector<std::pair<const char*, std::string>> texts = {
+        {"636166e9", "caf\xE9"},           // Latin-1, as the original platform wrote it
+        {"c328ff20", "\xC3\x28\xFF "},     // a broken UTF-8 sequence
+        {"4142ef bfbd", "AB\xEF\xBF\xBD"}, // what a UTF-8 round trip would have made of it
+    };
+    QJsonArray ports;
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        ports.append(Port(int(i), Row(1, QJsonObject{{"hex", QString(texts[i].first).remove(' ')}})));
+    ASSERT_TRUE(StartUnit(QJsonObject{{"ports", ports}}));
+
+    EXPECT_EQ(Scan(), int(texts.size()));
+    ASSERT_EQ(m_view.items.size(), texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(m_view.items[i].description, texts[i].second) << i;
+        EXPECT_EQ(m_scan.m_rows[i]->m_strDescription, texts[i].second) << i;
+    }
+}
+
+TEST_F(ScanFixture, HugeFamilyCountIsCutToWhatAUnitCanHold)
+{
+    REQUIRE_PORT_161();
+    // A count of 2,147,483,647 would keep the scan reading for days.
+    ASSERT_TRUE(StartUnit(QJsonObject{
+        {"numbering", 1},
+        {"families", QJsonObject{{"30", QJsonObject{{"count", 2147483647},
+                                                    {"entries", QJsonArray{Entry(64, 1, "Last read"),
+                                                                           Entry(65, 1, "Never read")}}}}}},
+    }));
+
+    EXPECT_EQ(Scan(), 1);
+    ExpectRows(m_scan, m_view, {{"Port 64", "Last read", 3, "1.2.2.1.19.30.2.1.13.64"}}, true);
+    ExpectedReads reads;
+    reads.PortCountProbe().NumberingProbe();
+    for (int p = 1; p <= 8; ++p)
+        reads.StatusPair(p);
+    reads.FamilyCount(30);
+    for (int e = 1; e <= 64; ++e)
+        reads.FamilyStatus(30, e);
+    reads.FamilyDescription(30, 64);
+    for (int family : {26, 27, 28, 32})
+        reads.FamilyCount(family);
+    reads.ArrayProbe(1);
+    EXPECT_EQ(m_sim.Requests(), reads.requests);
 }
