@@ -128,6 +128,14 @@ CDataFile::Result CDataFile::WriteLine(const std::string& line)
             ::lseek(m_fd, start, SEEK_SET);
         return Failure(platform::CauseFromErrno(err), err);
     }
+    // On the disk before the line is shown: a shown line survives a power cut. A file that
+    // cannot be synced at all (a FIFO or a device, EINVAL) has nothing to lose.
+    int rc;
+    do
+        rc = ::fdatasync(m_fd);
+    while (rc < 0 && errno == EINTR);
+    if (rc < 0 && errno != EINVAL)
+        return Failure(platform::CauseFromErrno(errno), errno);
     return {};
 }
 

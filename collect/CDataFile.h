@@ -7,8 +7,9 @@
 
 // The collection data file of one run. While it is open it holds a write lock on the whole
 // file (an open-file-description lock, which other programs' fcntl and lockf locks respect):
-// others may read it but not write it. Lines go out with one unbuffered write() each, so a line
-// that was written is in the file even if the program is killed next.
+// others may read it but not write it. Lines go out with one unbuffered write() each and are
+// synced to the disk (fdatasync) before WriteLine returns, so a line that was written is in the
+// file even if the program is killed or the power fails next.
 class CDataFile {
 public:
     // How a run opens its file.
@@ -45,6 +46,7 @@ public:
     Result Open(const QString& path, Mode mode);
     // Writes the whole line. If that fails part way (disk full, a removed drive) the file is cut
     // back to where the line began, so it never holds half a line; the next line tries again.
+    // A failed sync is reported as well (the line stays: it may yet reach the disk).
     Result WriteLine(const std::string& line);
     void Close();
     bool IsOpen() const { return m_fd >= 0; }

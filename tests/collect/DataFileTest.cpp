@@ -10,7 +10,33 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <dlfcn.h>
+#include <mutex>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+// Every fdatasync of this program passes through here: a power cut cannot be staged, but what
+// was synced, and when, can be seen. Records the path and size of each synced file.
+namespace {
+std::mutex g_syncMutex;
+std::vector<std::pair<QString, qint64>> g_synced;
+} // namespace
+
+extern "C" int fdatasync(int fd)
+{
+    using Fn = int (*)(int);
+    static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "fdatasync"));
+    struct stat st {};
+    char target[4096] = {};
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+    if (::fstat(fd, &st) == 0 && ::readlink(link.constData(), target, sizeof target - 1) > 0) {
+        std::lock_guard lock(g_syncMutex);
+        g_synced.emplace_back(QFile::decodeName(target), qint64(st.st_size));
+    }
+    return real(fd);
+}
 
 using collecttest::ReadFile;
 using collecttest::WriteFile;
@@ -123,6 +149,25 @@ TEST_F(DataFile, OverwriteOfAFileAnotherProgramHoldsCutsNothing)
     EXPECT_EQ(result.cause, FileCause::SharingViolation);
     EXPECT_FALSE(file.IsOpen());
     EXPECT_EQ(ReadFile(path), "keep me\r\n");
+}
+
+TEST_F(DataFile, EveryLineIsOnTheDiskBeforeWriteLineReturns)
+{
+    const QString path = QDir(m_dir.path()).canonicalPath() + "/data.txt"; // as /proc names it
+    CDataFile file;
+    ASSERT_TRUE(file.Open(path, CDataFile::Mode::NewFile).ok());
+    const std::string lines[] = {"2009/08/20,  14:05:09,  23\r\n", "2009/08/20,  14:05:10,  24\r\n"};
+    qint64 size = 0;
+    for (const std::string& line : lines) {
+        {
+            std::lock_guard lock(g_syncMutex);
+            g_synced.clear();
+        }
+        ASSERT_TRUE(file.WriteLine(line).ok());
+        size += qint64(line.size());
+        std::lock_guard lock(g_syncMutex);
+        EXPECT_EQ(g_synced, (std::vector<std::pair<QString, qint64>>{{path, size}})) << "synced once, whole line in";
+    }
 }
 
 // A file size limit makes a write stop part way, as a full disk does.
