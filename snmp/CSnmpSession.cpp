@@ -1,4 +1,5 @@
 #include "snmp/CSnmpSession.h"
+#include "snmp/SnmpReply.h"
 
 #include <arpa/inet.h>
 
@@ -99,21 +100,6 @@ void RestrictToPeer(void* session)
         ::connect(transport->sock, remote, length);
 }
 
-// A successful GET response binds exactly the requested OIDs, in order. Anything else is not an
-// answer to our request: taken, its values would land in the wrong columns of the data file.
-bool AnswersRequest(const netsnmp_pdu& response, const std::vector<std::vector<oid>>& names)
-{
-    if (response.errstat > 0)
-        return true; // an error answer: its bindings are not used
-    const netsnmp_variable_list* var = response.variables;
-    for (const auto& name : names) {
-        if (!var || snmp_oid_compare(var->name, var->name_length, name.data(), name.size()) != 0)
-            return false;
-        var = var->next_variable;
-    }
-    return var == nullptr;
-}
-
 } // namespace
 
 // The answer to one request, filled in by net-snmp's callback.
@@ -173,6 +159,19 @@ void AppendFormat(std::string& out, const char* format, auto... args)
 }
 
 } // namespace
+
+bool AnswersRequest(const netsnmp_pdu& response, const std::vector<std::vector<oid>>& names)
+{
+    if (response.errstat > 0)
+        return true;
+    const netsnmp_variable_list* var = response.variables;
+    for (const auto& name : names) {
+        if (!var || snmp_oid_compare(var->name, var->name_length, name.data(), name.size()) != 0)
+            return false;
+        var = var->next_variable;
+    }
+    return var == nullptr;
+}
 
 CSnmpSession::CSnmpSession() = default;
 
