@@ -11,6 +11,10 @@
 
 #include <sys/stat.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 using namespace testsupport;
 
 namespace {
@@ -199,30 +203,74 @@ TEST_F(SettingsFileTest, HugeLengthPrefixesEndAtTheFileEnd)
     }
 }
 
+// The format read by a second, plain parser: the record a file holds, or nothing when the
+// file ends inside it.
+static std::optional<std::vector<std::string>> ModelRecord(const QByteArray& bytes)
+{
+    qsizetype pos = 0;
+    auto take = [&](qsizetype n, std::uint64_t& value) {
+        if (bytes.size() - pos < n)
+            return false;
+        value = 0;
+        for (qsizetype i = n - 1; i >= 0; --i)
+            value = value << 8 | std::uint8_t(bytes[pos + i]);
+        pos += n;
+        return true;
+    };
+    std::uint64_t version = 0;
+    if (!take(4, version))
+        return std::nullopt;
+    std::vector<std::string> fields; // address, period, folder, password, then the option bytes
+    for (int i = 0; i < 4; ++i) {
+        std::uint64_t n = 0;
+        if (!take(1, n) || (n == 0xFF && (!take(2, n) || (n == 0xFFFF && !take(4, n)))))
+            return std::nullopt;
+        if (std::uint64_t(bytes.size() - pos) < n)
+            return std::nullopt;
+        fields.push_back(bytes.mid(pos, qsizetype(n)).toStdString());
+        pos += qsizetype(n);
+    }
+    for (int i = 0; version == 2 && i < 2; ++i) {
+        std::uint64_t option = 0;
+        if (!take(1, option))
+            return std::nullopt;
+        fields.push_back(std::string(1, char(option)));
+    }
+    return fields;
+}
+
 TEST_F(SettingsFileTest, GarbageNeverReadsPastTheFile)
 {
     // Deterministic noise, each length from 0 to 300, each starting with a valid version so
-    // that the string fields are parsed from the noise.
+    // that the string fields are parsed from the noise; short length prefixes, so that many
+    // records fit in the file and some end just past it.
     std::uint32_t seed = 12345;
+    int good = 0;
     for (int length = 0; length <= 300; ++length) {
         QByteArray bytes = Hex(length % 2 ? "02 00 00 00" : "01 00 00 00");
         for (int i = 0; i < length; ++i) {
             seed = seed * 1103515245u + 12345u;
-            bytes.append(static_cast<char>(seed >> 24));
+            bytes.append(static_cast<char>((seed >> 24) % (i % 7 == 0 ? 64 : 256)));
         }
         MessageBoxSpy spy;
         WriteFileBytes(kFile, bytes);
-        CSettings s;
+        CSettings s = Sentinel();
         const bool ok = ReadSettingsFile(&s);
+        const auto model = ModelRecord(bytes);
+        ASSERT_EQ(ok, model.has_value()) << length;
         if (!ok) {
             EXPECT_EQ(spy.texts(), QStringList{kEndOfFile}) << length;
-        } else {
-            EXPECT_TRUE(spy.texts().isEmpty());
-            const std::size_t textBytes =
-                s.m_strIpAddress.size() + s.m_strPeriod.size() + s.m_strFolder.size() + s.m_strPassword.size();
-            EXPECT_LE(textBytes, std::size_t(bytes.size())) << length;
+            EXPECT_TRUE(Same(s, Sentinel())) << length;
+            continue;
         }
+        ++good;
+        EXPECT_TRUE(spy.texts().isEmpty());
+        std::vector<std::string> read = {s.m_strIpAddress, s.m_strPeriod, s.m_strFolder, s.m_strPassword};
+        if (length % 2)
+            read.insert(read.end(), {std::string(1, char(s.m_bOverwrite)), std::string(1, char(s.m_bLocalTimezone))});
+        EXPECT_EQ(read, *model) << length;
     }
+    EXPECT_GT(good, 20) << "the noise should hold whole records too";
 }
 
 TEST_F(SettingsFileTest, MissingFileOrNoRecordFailsSilently)

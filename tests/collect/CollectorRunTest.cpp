@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <ctime>
 #include <sys/resource.h>
@@ -180,6 +181,36 @@ TEST_F(CollectorRun, OneValueAndValuesWithCommasAreWrittenUnchanged)
     const std::string bytes = ReadFile(DataPath());
     ASSERT_EQ(bytes.size(), 24 + 11 + 2);
     EXPECT_EQ(bytes.substr(24), "Room, north\r\n");
+}
+
+TEST_F(CollectorRun, AnEmptyCommunityIsSentAsItIs)
+{
+    QJsonObject unit = Unit();
+    unit["community"] = "";
+    ASSERT_TRUE(m_sim.StartUnit(unit, m_address)) << m_sim.Error().toStdString();
+    m_collector->SetCommunity(QString());
+    m_collector->StartRun();
+    m_collector->StopRun();
+    const QStringList lines = FileLines(DataPath());
+    ASSERT_EQ(lines.size(), 1) << m_view.lines.join('\n').toStdString();
+    EXPECT_TRUE(kTwoValues.match(lines[0]).hasMatch()) << lines[0].toStdString();
+}
+
+TEST_F(CollectorRun, ASessionThatCannotOpenIsShownEveryCycleAndWritesNothing)
+{
+    // The unit's address as one hexadecimal number: the session refuses it before any packet.
+    const QString agent = QString::asprintf("0x%08x", ntohl(inet_addr(m_address.c_str())));
+    m_collector->SetAgent(agent);
+    m_collector->StartRun();
+    const QString path = m_dir.path() + "/data" + agent + ".txt";
+    EXPECT_TRUE(m_collector->IsRunActive());
+    EXPECT_EQ(m_view.lines, QStringList{"Session could not be opened successfully"});
+    ASSERT_TRUE(WaitUntil([&] { return m_view.lines.size() >= 2; }, 5000)) << "the timer's cycle tries again";
+    m_collector->StopRun();
+    EXPECT_EQ(m_view.lines.mid(0, 2), QStringList(2, "Session could not be opened successfully"));
+    EXPECT_EQ(m_view.lamps, (std::vector<int>{2, 1})) << "the lamp shows the run, never a failed read";
+    EXPECT_EQ(ReadFile(path), "");
+    EXPECT_TRUE(m_sim.Requests().isEmpty());
 }
 
 TEST_F(CollectorRun, SaveContinuouslyAppendsWithNothingBetweenRuns)

@@ -5,26 +5,68 @@
 #include "platform/MessageBox.h"
 #include "platform/UiThread.h"
 
+#include <QCoreApplication>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cerrno>
 #include <thread>
+#include <vector>
 
 using namespace testsupport;
 
 TEST(UiHandoff, WorkerCallRunsWholeOnUiThreadWhileWorkerWaits)
 {
     std::atomic<bool> ranOnUi{false};
+    std::atomic<bool> finished{false};
+    std::atomic<bool> finishedWhenReturned{false};
     std::atomic<bool> returned{false};
     std::thread worker([&] {
-        platform::SendToUi([&] { ranOnUi = platform::IsUiThread(); });
+        platform::SendToUi([&] {
+            ranOnUi = platform::IsUiThread();
+            QThread::msleep(100); // a worker that did not wait would be back by now
+            finished = true;
+        });
+        finishedWhenReturned = finished.load();
         returned = true;
     });
     ASSERT_TRUE(WaitUntil([&] { return returned.load(); }));
     worker.join();
     EXPECT_TRUE(ranOnUi);
+    EXPECT_TRUE(finishedWhenReturned) << "the worker went on before its call had run";
+}
+
+// At the program's end the UI thread no longer runs calls: workers waiting in the hand-off are
+// let go without their calls, and later calls return at once.
+TEST(UiHandoff, ShutdownReleasesWaitingWorkersAndDropsTheirCalls)
+{
+    std::atomic<int> ran{0};
+    std::atomic<int> returned{0};
+    std::atomic<int> delivered{0};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 3; ++i) {
+        workers.emplace_back([&] {
+            if (platform::SendToUi([&] { ++ran; }))
+                ++delivered;
+            ++returned;
+        });
+    }
+    QThread::msleep(200); // the workers are waiting: no event is processed on this thread
+    platform::ShutdownUi();
+    for (int waited = 0; returned < 3 && waited < 100; ++waited)
+        QThread::msleep(50);
+    ASSERT_EQ(returned.load(), 3) << "a worker is still blocked in the hand-off";
+    for (auto& w : workers)
+        w.join();
+    QCoreApplication::processEvents(); // the queued calls come due now, and must not run
+    EXPECT_EQ(ran.load(), 0);
+    EXPECT_EQ(delivered.load(), 0);
+
+    bool late = true;
+    std::thread([&] { late = platform::SendToUi([&] { ++ran; }); }).join();
+    EXPECT_FALSE(late);
+    EXPECT_EQ(ran.load(), 0);
 }
 
 TEST(UiHandoff, CallOnUiThreadRunsAtOnce)
