@@ -13,10 +13,12 @@
 #include "platform/ModalDialog.h"
 #include "platform/Resources.h"
 #include "ui/CGifAnimator.h"
+#include "ui/CPlotWindow.h"
 #include "ui/CStatusListBox.h"
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -84,6 +86,8 @@ void CMainDialog::OnInitDialog()
     m_pDownloadView = std::make_unique<CDownloadView>(this);
     m_pDownload = std::make_unique<CDownloadDriver>(m_getdata, m_report, *m_pDownloadView);
     m_bCollecting = false;
+    connect(m_listStatus, &CStatusListBox::PlotRequested, this,
+            [this](const QString& path) { CPlotWindow::Open(path, {}, true, this); });
     m_ipAddress->setFocus();
 }
 
@@ -275,8 +279,10 @@ void CMainDialog::RunOidGenDialog(const QString& ipAddress, const QString& commu
     dialog.m_strIpAddress = ToBytes(ipAddress);
     dialog.m_strCommunity = ToBytes(community);
     // On Cancel the old list stays.
-    if (platform::ExecModal(dialog) == QDialog::Accepted)
+    if (platform::ExecModal(dialog) == QDialog::Accepted) {
         m_oidList = dialog.m_oidList;
+        m_sensorNames = dialog.m_sensorNames;
+    }
 }
 
 void CMainDialog::OnBrowse()
@@ -385,5 +391,31 @@ void CMainDialog::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
     menu.addAction(AboutCommandText(), this, &CMainDialog::OnAbout);
+    menu.addAction(QStringLiteral("Plot Data File"), this, &CMainDialog::OnPlotDataFile);
+    menu.addAction(QStringLiteral("Plot a File..."), this, &CMainDialog::OnPlotFile);
     menu.exec(event->globalPos());
+}
+
+// The data file's columns are the OIDs of the list, whose names the Generate OID dialog gave.
+// While a run is active Get OID is off, so the list is the run's own.
+void CMainDialog::OnPlotDataFile()
+{
+    const QString path = m_pCollector && m_pCollector->IsRunActive()
+        ? m_pCollector->DataFilePath()
+        : m_editFolder->text() + QStringLiteral("/data") + m_ipAddress->GetAddressText() + QStringLiteral(".txt");
+    QStringList names;
+    for (const std::string& name : m_sensorNames)
+        names.append(FromBytes(name));
+    CPlotWindow::Open(path, names, true, this);
+}
+
+void CMainDialog::OnPlotFile()
+{
+    QFileDialog dialog(this, QStringLiteral("Plot a File"), m_editFolder->text(),
+                       QStringLiteral("Data and report files (*.txt);;All files (*)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (platform::ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    // A file from elsewhere has no known sensors: its columns are numbered.
+    CPlotWindow::Open(dialog.selectedFiles().first(), {}, true, this);
 }

@@ -102,6 +102,10 @@ public slots:
     void OnCheckOverwrite();
     void OnCheckLocalTimezone();
     void OnAbout();
+    // The background menu's plots: the data file of the address and folder in the window (the
+    // running collection's, live), and any data or report file the user picks.
+    void OnPlotDataFile();
+    void OnPlotFile();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -120,6 +124,8 @@ private:
     QPushButton* RunButtonWidget(RunButton button) const;
 
     std::vector<std::string> m_oidList;
+    // The Generate OID dialog's names of the ticked rows, beside m_oidList.
+    std::vector<std::string> m_sensorNames;
     // Made on the first Start, reused by every later one; destroyed before the controls.
     std::unique_ptr<CCollector> m_pCollector;
     QCheckBox* m_checkOverwrite = nullptr;

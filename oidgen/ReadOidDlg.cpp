@@ -244,14 +244,17 @@ void COidGenDialog::OnGenOid()
 {
     const int n = m_listSensors->topLevelItemCount();
     m_oidList.clear();
+    m_sensorNames.clear();
     if (n == 0) {
         SetStatusText(" Cannot generate OID.");
         return;
     }
     for (int i = 0; i < n; ++i) {
         const QTreeWidgetItem* item = m_listSensors->topLevelItem(i);
-        if (item->checkState(0) == Qt::Checked)
+        if (item->checkState(0) == Qt::Checked) {
             m_oidList.push_back(RowOf(item)->m_strOid);
+            m_sensorNames.push_back((item->text(0) + QLatin1Char(' ') + item->text(1)).trimmed().toStdString());
+        }
     }
     if (m_oidList.empty()) {
         SetStatusText(" Cannot generate OID.");

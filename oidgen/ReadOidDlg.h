@@ -58,6 +58,9 @@ public:
 
     // The product: the ticked rows' OIDs in list order, set by OnGenOid.
     std::vector<std::string> m_oidList;
+    // Beside each OID, its row's port label and description ("Port 1 Server room"): the names
+    // of the data file's columns in a plot.
+    std::vector<std::string> m_sensorNames;
 
 public slots:
     void OnSelectAll();

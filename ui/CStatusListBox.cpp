@@ -192,6 +192,7 @@ void CStatusListBox::OnCommand(int id)
     case IdOpen: platform::OpenInTextEditor(path); break;
     case IdOpenFolder: platform::OpenFolder(FolderOf(path)); break;
     case IdProperties: platform::ShowFileProperties(path, this); break;
+    case IdPlot: emit PlotRequested(path); break;
     default: break;
     }
 }
@@ -230,6 +231,7 @@ std::unique_ptr<QMenu> CStatusListBox::BuildContextMenu()
     addCommand(IdOpen, QStringLiteral("Open"));
     addCommand(IdOpenFolder, QStringLiteral("Open Containing Folder"));
     addCommand(IdProperties, QStringLiteral("Properties"));
+    addCommand(IdPlot, QStringLiteral("Plot"));
     return menu;
 }
 

@@ -17,7 +17,7 @@ class CStatusListBox : public QListWidget {
     Q_OBJECT
 public:
     // Context menu commands.
-    enum Command { IdOpen = 8000, IdOpenFolder = 8001, IdProperties = 8002 };
+    enum Command { IdOpen = 8000, IdOpenFolder = 8001, IdProperties = 8002, IdPlot = 8003 };
 
     explicit CStatusListBox(QWidget* parent = nullptr);
     ~CStatusListBox() override;
@@ -52,6 +52,10 @@ public:
 
     // The commands on the selected line (no-ops unless it names a file).
     void OnCommand(int id);
+
+signals:
+    // "Plot" on a link line: the window plots the file.
+    void PlotRequested(const QString& path);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -440,7 +440,8 @@ TEST_F(MainDialogTest, AboutBoxFromF1AndFromTheBackgroundMenu)
     });
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), m_dialog->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(m_dialog.get(), &event);
-    EXPECT_EQ(menuTexts, QStringList{QStringLiteral("&About Configure...")});
+    EXPECT_EQ(menuTexts, (QStringList {QStringLiteral("&About Configure..."), QStringLiteral("Plot Data File"),
+                                       QStringLiteral("Plot a File...")}));
     EXPECT_EQ(shown.size(), 2);
     platform::SetModalHandler({});
 }

@@ -11,6 +11,8 @@
 #include "oidgen/OidTemplates.h"
 #include "oidgen/ReadOidDlg.h"
 #include "platform/ModalDialog.h"
+#include "ui/CPlotChart.h"
+#include "ui/CPlotWindow.h"
 #include "ui/CStatusListBox.h"
 
 #include <QAbstractButton>
@@ -18,6 +20,8 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QChartView>
+#include <QLineSeries>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -61,6 +65,7 @@ protected:
             if (!generate)
                 return std::nullopt;
             generate->m_oidList = kOids;
+            generate->m_sensorNames = {"Port 1 A", "Port 2 B"};
             return QDialog::Accepted;
         });
         Click(CMainDialog::IdGetOid);
@@ -165,6 +170,28 @@ TEST_F(MainDialogRun, ClosingTheWindowDuringARunClosesTheFile)
     const int lines = FileLines();
     EXPECT_GE(lines, 1);
     EXPECT_FALSE(WaitUntil([&] { return FileLines() > lines; }, 1500)) << "nothing after the window is gone";
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainDialogRun, PlotOfTheRunningDataFileGainsEachNewLine)
+{
+    Click(CMainDialog::IdStart);
+    ASSERT_TRUE(WaitUntil([&] { return FileLines() >= 1; }));
+    m_dialog->OnPlotDataFile();
+    CPlotWindow* plot = m_dialog->findChild<CPlotWindow*>();
+    ASSERT_NE(plot, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return plot->IsLoaded(); }));
+    ASSERT_EQ(plot->Chart()->SeriesCount(), 2);
+    EXPECT_EQ(plot->Chart()->SeriesName(0), QStringLiteral("Port 1 A"));
+    EXPECT_EQ(plot->Chart()->SeriesName(1), QStringLiteral("Port 2 B"));
+    const int shown = plot->Chart()->Series(0)->count();
+    // The next tick's line appears without anything done in the window.
+    ASSERT_TRUE(WaitUntil([&] { return plot->Chart()->Series(0)->count() > shown; }, 8000));
+    EXPECT_TRUE(plot->ChartView()->accessibleDescription().contains(QStringLiteral("latest 21")));
+    Click(CMainDialog::IdStop);
 }
 
 } // namespace

@@ -226,7 +226,7 @@ TEST_F(StatusListTest, MenuOnlyOnTheSelectedLinkLine)
     EXPECT_TRUE(WatchMenu(rightPress(2)).isEmpty()) << "pointer outside the selected line";
     const QStringList menu = WatchMenu(rightPress(1));
     EXPECT_EQ(menu, (QStringList{QStringLiteral("Open"), QStringLiteral("Open Containing Folder"),
-                                 QStringLiteral("Properties")}));
+                                 QStringLiteral("Properties"), QStringLiteral("Plot")}));
     EXPECT_TRUE(m_actions.empty()) << "nothing chosen, nothing done";
 }
 
@@ -241,6 +241,10 @@ TEST_F(StatusListTest, CommandsActOnTheSelectedLinePathAndFolder)
     WatchMenu(press, QStringLiteral("Open"));
     WatchMenu(press, QStringLiteral("Open Containing Folder"));
     WatchMenu(press, QStringLiteral("Properties"));
+    QStringList plotted;
+    QObject::connect(&m_list, &CStatusListBox::PlotRequested, [&](const QString& path) { plotted << path; });
+    WatchMenu(press, QStringLiteral("Plot"));
+    EXPECT_EQ(plotted, QStringList {kReportPath});
     using platform::ShellAction;
     const std::vector<std::pair<ShellAction, QString>> expected = {
         {ShellAction::OpenInEditor, kReportPath},

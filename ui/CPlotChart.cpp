@@ -1,0 +1,305 @@
+#include "ui/CPlotChart.h"
+
+#include "plot/CPlotReader.h"
+#include "plot/PlotLines.h"
+#include "plot/PlotTimeAxis.h"
+
+#include <QCategoryAxis>
+#include <QDateTime>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QScopedValueRollback>
+#include <QTimer>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kMaxNameLength = 120;
+// Below this many points a line also marks each point, so one reading is not invisible.
+constexpr std::size_t kMarkPointsBelow = 60;
+
+// A text from a file, safe to show: control characters become blanks, and it is bounded.
+QString PlainName(const std::string& bytes)
+{
+    QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(std::min<std::size_t>(bytes.size(), 4 * kMaxNameLength)));
+    for (QChar& c : text)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = QLatin1Char(' ');
+    text = text.simplified();
+    if (text.size() > kMaxNameLength)
+        text = text.left(kMaxNameLength - 1) + QChar(0x2026);
+    return text;
+}
+
+QString ReportSeriesName(const CPlotReader::ReportSeries& s)
+{
+    QString name = PlainName(s.description);
+    if (name.isEmpty())
+        name = QStringLiteral("Sensor port %1").arg(PlainName(s.port));
+    const QString unit = PlainName(s.unit);
+    return unit.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, unit);
+}
+
+QString Plural(std::int64_t n, const char* one, const char* many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
+} // namespace
+
+CPlotChart::CPlotChart(QGraphicsItem* parent) : QChart(parent)
+{
+    m_axisTime = new QCategoryAxis(this);
+    m_axisTime->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    m_axisValue = new QValueAxis(this);
+    addAxis(m_axisTime, Qt::AlignBottom);
+    addAxis(m_axisValue, Qt::AlignLeft);
+    legend()->setAlignment(Qt::AlignBottom);
+    legend()->setShowToolTips(true);
+    connect(m_axisTime, &QValueAxis::rangeChanged, this, [this] {
+        if (m_bSettingRange || m_bAxisUpdateQueued)
+            return;
+        // Zoomed by the view (drag, wheel): the ticks are rebuilt once the range has settled.
+        m_bZoomed = true;
+        m_bAxisUpdateQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_bAxisUpdateQueued = false;
+            UpdateTimeAxis();
+        });
+    });
+}
+
+CPlotChart::~CPlotChart() = default;
+
+QString CPlotChart::FormatValue(double v)
+{
+    return QString::number(v, 'g', 12);
+}
+
+QString CPlotChart::FormatTime(double t)
+{
+    return QString::fromStdString(plotlines::FormatWallClock(static_cast<std::int64_t>(std::floor(t))));
+}
+
+void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNames)
+{
+    const CPlotDecimator& data = reader.Data();
+    const int count = data.SeriesCount();
+    // Adding series and axes moves the ranges too; only the user's moves are zooms.
+    const QScopedValueRollback<bool> settingRange(m_bSettingRange, true);
+    m_names.clear();
+    for (int i = 0; i < count; ++i) {
+        QString name;
+        if (reader.FileKind() == CPlotReader::Kind::Report
+            && i < static_cast<int>(reader.ReportSeriesInfo().size()))
+            name = ReportSeriesName(reader.ReportSeriesInfo()[static_cast<std::size_t>(i)]);
+        else if (i < columnNames.size() && !columnNames[i].trimmed().isEmpty())
+            name = PlainName(columnNames[i].toStdString());
+        if (name.isEmpty())
+            name = QStringLiteral("Column %1").arg(i + 1);
+        m_names.append(name);
+    }
+    while (static_cast<int>(m_series.size()) < count) {
+        const int index = static_cast<int>(m_series.size());
+        auto* series = new QLineSeries(this);
+        // Ten colours apart, where the theme's own repeat after five.
+        static const QColor kColours[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
+                                          "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
+        series->setColor(kColours[index % std::size(kColours)]);
+        addSeries(series);
+        series->attachAxis(m_axisTime);
+        series->attachAxis(m_axisValue);
+        connect(series, &QLineSeries::hovered, this,
+                [this, index](const QPointF& point, bool state) { OnHovered(index, point, state); });
+        for (QLegendMarker* marker : legend()->markers(series))
+            connect(marker, &QLegendMarker::clicked, this, [this, index] { ToggleSeries(index); });
+        m_series.push_back(series);
+    }
+    m_points.assign(static_cast<std::size_t>(count), {});
+    m_summaries.assign(static_cast<std::size_t>(count), {});
+    double lo = 0, hi = 0;
+    bool any = false;
+    double tFrom = 0, tTo = 0;
+    for (int i = 0; i < count; ++i) {
+        const auto si = static_cast<std::size_t>(i);
+        m_points[si] = data.Points(i);
+        m_summaries[si] = data.Summary(i);
+        QList<QPointF> points;
+        points.reserve(static_cast<qsizetype>(m_points[si].size()));
+        for (const CPlotPoint& p : m_points[si])
+            points.append(QPointF(static_cast<double>(p.t), p.v));
+        m_series[si]->replace(points);
+        m_series[si]->setPointsVisible(m_points[si].size() < kMarkPointsBelow);
+        // Qt Charts shows series names as rich text: the file's text goes in escaped.
+        m_series[si]->setName(m_names[i].toHtmlEscaped());
+        const CPlotSummary& s = m_summaries[si];
+        if (s.count == 0)
+            continue;
+        if (!any) {
+            lo = s.vMin;
+            hi = s.vMax;
+            tFrom = static_cast<double>(s.tFirst);
+            tTo = static_cast<double>(s.tLast);
+            any = true;
+        } else {
+            lo = std::min(lo, s.vMin);
+            hi = std::max(hi, s.vMax);
+            tFrom = std::min(tFrom, static_cast<double>(s.tFirst));
+            tTo = std::max(tTo, static_cast<double>(s.tLast));
+        }
+    }
+    if (!any) {
+        // Nothing yet (a run's file before its first line): the last minute, in local time as
+        // the collection writes it.
+        const QDateTime local = QDateTime::currentDateTime();
+        const auto now = static_cast<double>(local.toSecsSinceEpoch() + local.offsetFromUtc());
+        tFrom = now - 60;
+        tTo = now;
+        lo = 0;
+        hi = 1;
+    }
+    if (tTo - tFrom < 10) { // one reading, or a few seconds: a short span around them
+        tFrom -= 5;
+        tTo += 5;
+    }
+    const double margin = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::abs(hi) * 0.05);
+    m_axisValue->setRange(lo - margin, hi + margin);
+    m_axisValue->applyNiceNumbers();
+    m_fullFrom = tFrom;
+    m_fullTo = tTo;
+    if (!m_bZoomed)
+        SetFullRange();
+    else
+        UpdateTimeAxis();
+
+    const CPlotReader::Counters& c = reader.Count();
+    QStringList skipped;
+    if (c.malformed > 0)
+        skipped << Plural(c.malformed, "line", "lines") + QStringLiteral(" not in a known format skipped");
+    if (c.partial > 0)
+        skipped << QStringLiteral("the last line is not complete yet");
+    if (c.notNumbers > 0)
+        skipped << Plural(c.notNumbers, "value", "values")
+                + QLatin1String(c.notNumbers == 1 ? " that is not a number left out" : " that are not numbers left out");
+    if (c.extraColumns > 0)
+        skipped << Plural(c.extraColumns, "value", "values")
+                + QStringLiteral(" past column %1 left out").arg(CPlotReader::kMaxSeries);
+    m_strSkipped = skipped.isEmpty() ? QString()
+                                     : Plural(c.lines, "line", "lines") + QStringLiteral(" read: ") + skipped.join(QStringLiteral("; "))
+            + QLatin1Char('.');
+}
+
+void CPlotChart::SetFullRange()
+{
+    m_bZoomed = false;
+    const QScopedValueRollback<bool> settingRange(m_bSettingRange, true);
+    m_axisTime->setRange(m_fullFrom, m_fullTo);
+    UpdateTimeAxis();
+}
+
+void CPlotChart::ResetZoom()
+{
+    const QScopedValueRollback<bool> settingRange(m_bSettingRange, true);
+    zoomReset();
+    SetFullRange();
+}
+
+double CPlotChart::ShownFrom() const
+{
+    return m_axisTime->min();
+}
+
+double CPlotChart::ShownTo() const
+{
+    return m_axisTime->max();
+}
+
+void CPlotChart::ZoomTime(double factor, double centre)
+{
+    const double from = m_axisTime->min();
+    const double to = m_axisTime->max();
+    double newFrom = centre - (centre - from) * factor;
+    double newTo = centre + (to - centre) * factor;
+    if (newTo - newFrom < 10) // finer than the files' seconds shows nothing more
+        return;
+    m_bZoomed = true;
+    const QScopedValueRollback<bool> settingRange(m_bSettingRange, true);
+    m_axisTime->setRange(newFrom, newTo);
+    UpdateTimeAxis();
+}
+
+void CPlotChart::UpdateTimeAxis()
+{
+    const double from = m_axisTime->min();
+    const double to = m_axisTime->max();
+    const int width = static_cast<int>(plotArea().width());
+    const int maxTicks = std::clamp(width > 0 ? width / 110 : 8, 2, 12);
+    const plottime::Axis axis = plottime::TimeAxis(static_cast<std::int64_t>(std::ceil(from)),
+                                                   static_cast<std::int64_t>(std::floor(to)), maxTicks);
+    const QScopedValueRollback<bool> settingRange(m_bSettingRange, true);
+    for (const QString& label : m_axisTime->categoriesLabels())
+        m_axisTime->remove(label);
+    m_axisTime->setStartValue(from);
+    // A label at the very right end would be cut by the chart's edge.
+    const double lastLabel = to - (to - from) * 0.04;
+    for (const plottime::Tick& tick : axis.ticks)
+        if (static_cast<double>(tick.t) <= lastLabel || axis.ticks.size() < 3)
+            m_axisTime->append(QString::fromStdString(tick.label), static_cast<double>(tick.t));
+    m_axisTime->setRange(from, to);
+    // The title names the whole stretch shown, dates included, since the ticks may not.
+    m_axisTime->setTitleText(QStringLiteral("%1 to %2, time as written (%3)")
+                                 .arg(FormatTime(from), FormatTime(to), QString::fromStdString(axis.unit)));
+}
+
+void CPlotChart::ToggleSeries(int series)
+{
+    QLineSeries* s = Series(series);
+    s->setVisible(!s->isVisible());
+    // The legend keeps the entry, dimmed while its line is hidden, so it can be clicked back.
+    for (QLegendMarker* marker : legend()->markers(s)) {
+        marker->setVisible(true);
+        QColor colour = marker->labelBrush().color();
+        colour.setAlphaF(s->isVisible() ? 1.0 : 0.4);
+        marker->setLabelBrush(colour);
+    }
+}
+
+QString CPlotChart::ReadOut(int series, double x) const
+{
+    if (series < 0 || series >= SeriesCount() || m_points[static_cast<std::size_t>(series)].empty())
+        return QString();
+    const std::vector<CPlotPoint>& points = m_points[static_cast<std::size_t>(series)];
+    auto it = std::lower_bound(points.begin(), points.end(), x,
+                               [](const CPlotPoint& p, double t) { return static_cast<double>(p.t) < t; });
+    if (it == points.end() || (it != points.begin() && x - static_cast<double>((it - 1)->t) < static_cast<double>(it->t) - x))
+        --it;
+    return QStringLiteral("%1: %2  %3").arg(m_names[series], FormatTime(static_cast<double>(it->t)), FormatValue(it->v));
+}
+
+void CPlotChart::OnHovered(int series, const QPointF& point, bool state)
+{
+    emit ReadOutChanged(state ? ReadOut(series, point.x()) : QString());
+}
+
+QString CPlotChart::TextAlternative() const
+{
+    QStringList lines;
+    for (int i = 0; i < SeriesCount(); ++i) {
+        const CPlotSummary& s = m_summaries[static_cast<std::size_t>(i)];
+        if (s.count == 0) {
+            lines << QStringLiteral("%1: no values.").arg(m_names[i]);
+            continue;
+        }
+        lines << QStringLiteral("%1: %2 from %3 to %4; minimum %5, maximum %6, latest %7 (%8).")
+                     .arg(m_names[i], Plural(s.count, "value", "values"), FormatTime(static_cast<double>(s.tFirst)),
+                          FormatTime(static_cast<double>(s.tLast)), FormatValue(s.vMin), FormatValue(s.vMax),
+                          FormatValue(s.latest.v), FormatTime(static_cast<double>(s.latest.t)));
+    }
+    if (lines.isEmpty())
+        return QStringLiteral("No values to plot.");
+    return lines.join(QLatin1Char('\n'));
+}

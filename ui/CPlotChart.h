@@ -1,0 +1,78 @@
+#pragma once
+#include "plot/CPlotDecimator.h"
+
+#include <QChart>
+#include <QStringList>
+
+#include <vector>
+
+class CPlotReader;
+class QCategoryAxis;
+class QLineSeries;
+class QValueAxis;
+
+// The chart of a data file or a report: one line per series against time, a time axis whose
+// ticks fall on round times in the unit that fits the span shown, a legend whose entries hide
+// and show their series, and the texts that go with it (summary for assistive technology,
+// counts of skipped lines, read-out of a point). Widgets-free apart from Qt Charts' own
+// graphics items, so the window and the off-screen renderer share it.
+class CPlotChart : public QChart {
+    Q_OBJECT
+public:
+    explicit CPlotChart(QGraphicsItem* parent = nullptr);
+    ~CPlotChart() override;
+
+    // Takes the reader's series. Data-file columns are named from columnNames (the known
+    // sensors), "Column N" past its end; report series by description and unit. Keeps the
+    // zoom the user chose; otherwise shows everything.
+    void SetData(const CPlotReader& reader, const QStringList& columnNames = {});
+
+    int SeriesCount() const { return static_cast<int>(m_series.size()); }
+    // As read from the file (plain text; the legend gets it escaped).
+    QString SeriesName(int series) const { return m_names.value(series); }
+    QLineSeries* Series(int series) const { return m_series[static_cast<std::size_t>(series)]; }
+
+    // The chart as text: each series' name, first and last time, minimum, maximum and latest
+    // value; or that there is nothing to plot.
+    QString TextAlternative() const;
+    // What was skipped and why, for under the chart; empty when nothing was.
+    QString SkippedText() const { return m_strSkipped; }
+    // "<series>: <time>  <value>" for the point of series nearest to time x (seconds).
+    QString ReadOut(int series, double x) const;
+
+    // Zooms the time axis by factor (below 1 zooms in) keeping time centre in place.
+    void ZoomTime(double factor, double centre);
+    void ResetZoom();
+    bool IsZoomed() const { return m_bZoomed; }
+    // The time range shown.
+    double ShownFrom() const;
+    double ShownTo() const;
+
+    // The value text as the chart shows it.
+    static QString FormatValue(double v);
+    static QString FormatTime(double t);
+
+signals:
+    // A point's read-out under the pointer; empty when the pointer left the line.
+    void ReadOutChanged(const QString& text);
+
+private:
+    void OnHovered(int series, const QPointF& point, bool state);
+    void ToggleSeries(int series);
+    // Rebuilds the time axis's ticks for the range shown (after zoom or new data).
+    void UpdateTimeAxis();
+    void SetFullRange();
+
+    QCategoryAxis* m_axisTime = nullptr;
+    QValueAxis* m_axisValue = nullptr;
+    std::vector<QLineSeries*> m_series; // owned by the chart
+    std::vector<std::vector<CPlotPoint>> m_points;
+    std::vector<CPlotSummary> m_summaries;
+    QStringList m_names;
+    QString m_strSkipped;
+    double m_fullFrom = 0;
+    double m_fullTo = 1;
+    bool m_bZoomed = false;
+    bool m_bSettingRange = false;
+    bool m_bAxisUpdateQueued = false;
+};

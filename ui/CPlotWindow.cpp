@@ -1,0 +1,244 @@
+#include "ui/CPlotWindow.h"
+
+#include "platform/FileError.h"
+#include "platform/MessageBox.h"
+#include "plot/CPlotReader.h"
+#include "ui/CPlotChart.h"
+
+#include <QChartView>
+#include <QLineSeries>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+namespace {
+
+// Bytes read per turn of the event loop while loading: the window stays responsive.
+constexpr std::int64_t kSliceBytes = 8 * 1024 * 1024;
+// A live window looks at the file's size this often, besides the watcher's notices.
+constexpr int kLivePollMs = 1000;
+
+// The chart view: the mouse wheel zooms the time axis around the pointer, a drag zooms to the
+// stretch of time dragged over.
+class CPlotView : public QChartView {
+public:
+    CPlotView(CPlotChart* chart, QWidget* parent) : QChartView(chart, parent), m_chart(chart)
+    {
+        setRubberBand(QChartView::HorizontalRubberBand);
+        setRenderHint(QPainter::Antialiasing);
+        setFocusPolicy(Qt::StrongFocus);
+    }
+
+protected:
+    void wheelEvent(QWheelEvent* event) override
+    {
+        const double steps = event->angleDelta().y() / 120.0;
+        if (steps == 0 || m_chart->SeriesCount() == 0) {
+            event->ignore();
+            return;
+        }
+        const QPointF value = m_chart->mapToValue(event->position(), m_chart->Series(0));
+        m_chart->ZoomTime(std::pow(0.8, steps), value.x());
+        event->accept();
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        // The keyboard zooms too: + and - around the middle, 0 shows everything.
+        const double middle = (m_chart->ShownFrom() + m_chart->ShownTo()) / 2;
+        if (event->key() == Qt::Key_Plus || event->key() == Qt::Key_Equal)
+            m_chart->ZoomTime(0.8, middle);
+        else if (event->key() == Qt::Key_Minus)
+            m_chart->ZoomTime(1.25, middle);
+        else if (event->key() == Qt::Key_0)
+            m_chart->ResetZoom();
+        else
+            QChartView::keyPressEvent(event);
+    }
+
+    void mouseReleaseEvent(QMouseEvent* event) override
+    {
+        // A right click zooms out a step (the rubber band's own right click would zoom both axes).
+        if (event->button() == Qt::RightButton) {
+            m_chart->ZoomTime(1.25, (m_chart->ShownFrom() + m_chart->ShownTo()) / 2);
+            event->accept();
+            return;
+        }
+        QChartView::mouseReleaseEvent(event);
+    }
+
+private:
+    CPlotChart* m_chart;
+};
+
+} // namespace
+
+CPlotWindow::CPlotWindow(const QString& path, const QStringList& columnNames, bool live, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_pReader(std::make_unique<CPlotReader>()), m_columnNames(columnNames), m_bLive(live)
+{
+    const QString fileName = QFileInfo(path).fileName();
+    setWindowTitle(QStringLiteral("Plot - %1").arg(fileName));
+    setAccessibleName(windowTitle());
+    resize(820, 560);
+
+    m_chart = new CPlotChart();
+    m_chart->setTitle(fileName.toHtmlEscaped());
+    m_view = new CPlotView(m_chart, this);
+    m_view->setAccessibleName(QStringLiteral("Chart of %1").arg(fileName));
+    m_view->setMinimumSize(320, 220);
+
+    m_labelReadOut = new QLabel(this);
+    m_labelReadOut->setTextFormat(Qt::PlainText);
+    m_labelReadOut->setAccessibleName(QStringLiteral("Point"));
+    m_labelReadOut->setText(QStringLiteral("Point at a line to read its time and value."));
+    m_labelSkipped = new QLabel(this);
+    m_labelSkipped->setTextFormat(Qt::PlainText);
+    m_labelSkipped->setWordWrap(true);
+    m_labelSkipped->setAccessibleName(QStringLiteral("Skipped"));
+    m_labelSkipped->setText(QStringLiteral("Reading..."));
+    auto* summaryLabel = new QLabel(QStringLiteral("Summary"), this);
+    m_editSummary = new QPlainTextEdit(this);
+    m_editSummary->setReadOnly(true);
+    m_editSummary->setAccessibleName(summaryLabel->text());
+    m_editSummary->setMaximumHeight(fontMetrics().height() * 5);
+    summaryLabel->setBuddy(m_editSummary);
+    m_btnResetZoom = new QPushButton(QStringLiteral("Reset Zoom"), this);
+    m_btnResetZoom->setAccessibleName(m_btnResetZoom->text());
+    m_btnClose = new QPushButton(QStringLiteral("Close"), this);
+    m_btnClose->setAccessibleName(m_btnClose->text());
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_labelReadOut, 1);
+    buttons->addWidget(m_btnResetZoom);
+    buttons->addWidget(m_btnClose);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_view, 1);
+    layout->addLayout(buttons);
+    layout->addWidget(m_labelSkipped);
+    layout->addWidget(summaryLabel);
+    layout->addWidget(m_editSummary);
+
+    connect(m_btnResetZoom, &QPushButton::clicked, m_chart, &CPlotChart::ResetZoom);
+    connect(m_btnClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_chart, &CPlotChart::ReadOutChanged, this, &CPlotWindow::ShowReadOut);
+
+    if (!m_pReader->Open(path)) {
+        m_labelSkipped->setText(platform::FileErrorText(m_pReader->Error(), path));
+        return;
+    }
+    m_timerRead = new QTimer(this);
+    m_timerRead->setInterval(0);
+    connect(m_timerRead, &QTimer::timeout, this, &CPlotWindow::ReadSlice);
+    m_timerRead->start();
+}
+
+CPlotWindow::~CPlotWindow() = default;
+
+bool CPlotWindow::IsOpen() const
+{
+    return m_pReader->IsOpen();
+}
+
+int CPlotWindow::Error() const
+{
+    return m_pReader->Error();
+}
+
+QChartView* CPlotWindow::ChartView() const
+{
+    return m_view;
+}
+
+QString CPlotWindow::ReadOutText() const
+{
+    return m_labelReadOut->text();
+}
+
+QString CPlotWindow::SkippedText() const
+{
+    return m_labelSkipped->text();
+}
+
+void CPlotWindow::SetColumnNames(const QStringList& names)
+{
+    m_columnNames = names;
+    if (m_bLoaded)
+        Redraw();
+}
+
+void CPlotWindow::ReadSlice()
+{
+    const CPlotReader::Status status = m_pReader->Read(kSliceBytes);
+    if (status == CPlotReader::Status::More)
+        return;
+    m_timerRead->stop();
+    m_pReader->TakeRestarted();
+    m_bLoaded = true;
+    if (status == CPlotReader::Status::Failed) {
+        m_labelSkipped->setText(platform::FileErrorText(m_pReader->Error(), m_pReader->Path()));
+        return;
+    }
+    Redraw();
+    if (m_bLive) {
+        m_watcher = new QFileSystemWatcher(QStringList {m_pReader->Path()}, this);
+        connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &CPlotWindow::Refresh);
+        m_timerLive = new QTimer(this);
+        connect(m_timerLive, &QTimer::timeout, this, &CPlotWindow::Refresh);
+        m_timerLive->start(kLivePollMs);
+    }
+}
+
+void CPlotWindow::Refresh()
+{
+    if (!m_bLoaded || !m_pReader->IsOpen())
+        return;
+    const std::int64_t before = m_pReader->Offset();
+    const CPlotReader::Status status = m_pReader->Read(kSliceBytes);
+    const bool restarted = m_pReader->TakeRestarted();
+    if (status == CPlotReader::Status::More)
+        QTimer::singleShot(0, this, &CPlotWindow::Refresh); // a big jump: the rest in later turns
+    // A file replaced under its name is watched anew.
+    if (m_watcher && !m_watcher->files().contains(m_pReader->Path()))
+        m_watcher->addPath(m_pReader->Path());
+    if (restarted || m_pReader->Offset() != before)
+        Redraw();
+}
+
+void CPlotWindow::Redraw()
+{
+    m_chart->SetData(*m_pReader, m_columnNames);
+    const QString skipped = m_chart->SkippedText();
+    m_labelSkipped->setText(skipped.isEmpty() ? QStringLiteral("%1 lines read, none skipped.").arg(m_pReader->Count().lines)
+                                              : skipped);
+    const QString summary = m_chart->TextAlternative();
+    m_view->setAccessibleDescription(summary);
+    if (m_editSummary->toPlainText() != summary)
+        m_editSummary->setPlainText(summary);
+    emit Updated();
+}
+
+void CPlotWindow::ShowReadOut(const QString& text)
+{
+    if (!text.isEmpty())
+        m_labelReadOut->setText(text);
+}
+
+CPlotWindow* CPlotWindow::Open(const QString& path, const QStringList& columnNames, bool live, QWidget* parent)
+{
+    auto* window = new CPlotWindow(path, columnNames, live, parent);
+    if (!window->IsOpen()) {
+        const int err = window->Error();
+        delete window;
+        platform::MessageBox(platform::FileErrorText(err, path));
+        return nullptr;
+    }
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    return window;
+}

@@ -1,0 +1,70 @@
+#pragma once
+#include <QStringList>
+#include <QWidget>
+
+#include <memory>
+
+class CPlotChart;
+class CPlotReader;
+class QChartView;
+class QFileSystemWatcher;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+
+// A window that plots a data file or a report: the chart (wheel and drag zoom the time axis,
+// legend entries hide and show their line, the pointer on a line reads out its point), the
+// read-out, what was skipped, and the chart's text alternative. The file is read in slices so
+// the program stays responsive on a large one; a live window then follows the file as it
+// grows (a running collection's new lines appear as they are written).
+class CPlotWindow : public QWidget {
+    Q_OBJECT
+public:
+    // The file is opened here; IsOpen() tells whether that worked (Error() is its errno).
+    CPlotWindow(const QString& path, const QStringList& columnNames, bool live, QWidget* parent = nullptr);
+    ~CPlotWindow() override;
+
+    bool IsOpen() const;
+    int Error() const;
+    // True once the whole file has been read (the first time).
+    bool IsLoaded() const { return m_bLoaded; }
+    void SetColumnNames(const QStringList& names);
+
+    // Reads what the file gained since the last look and redraws when anything changed.
+    void Refresh();
+
+    CPlotChart* Chart() const { return m_chart; }
+    QChartView* ChartView() const;
+    QString ReadOutText() const;
+    QString SkippedText() const;
+    const CPlotReader& Reader() const { return *m_pReader; }
+
+    // Opens a plot window for path, or tells the user why it cannot (message box). Returns the
+    // window, shown and deleted when closed; null on failure.
+    static CPlotWindow* Open(const QString& path, const QStringList& columnNames, bool live, QWidget* parent);
+
+signals:
+    // The file has been read (the first time) or gained lines that are now drawn.
+    void Updated();
+
+private:
+    void ReadSlice();
+    void Redraw();
+    void ShowReadOut(const QString& text);
+
+    std::unique_ptr<CPlotReader> m_pReader;
+    QStringList m_columnNames;
+    CPlotChart* m_chart = nullptr;
+    QChartView* m_view = nullptr;
+    QLabel* m_labelReadOut = nullptr;
+    QLabel* m_labelSkipped = nullptr;
+    QPlainTextEdit* m_editSummary = nullptr;
+    QPushButton* m_btnResetZoom = nullptr;
+    QPushButton* m_btnClose = nullptr;
+    QTimer* m_timerRead = nullptr;
+    QTimer* m_timerLive = nullptr;
+    QFileSystemWatcher* m_watcher = nullptr;
+    bool m_bLive = false;
+    bool m_bLoaded = false;
+};
