@@ -1,5 +1,6 @@
 // Time of one SNMP GET of 1, 16 and 64 OIDs: through CSnmpSession, through a bare
-// snmp_sess_synch_response call, and through net-snmp's snmpget command (a process per GET).
+// snmp_sess_synch_response call, and through net-snmp's snmpget command (a process per GET),
+// then their ratios.
 // Usage: bench_snmp_get <agent[:port]> <community> <oid prefix> [repetitions]
 // The agent must serve <oid prefix>.1 to <oid prefix>.64. Prints a table; asserts nothing.
 #include "snmp/CSnmpSession.h"
@@ -25,22 +26,28 @@ struct Figures {
     int failures = 0;
 };
 
-// Microseconds per call of one, over the given number of repetitions.
-Figures Measure(int repetitions, const std::function<bool()>& once)
+// Microseconds per call of each of the given operations over the given number of repetitions,
+// taken in turn (one of each, then the next round), so that a change in the machine's load
+// falls on all of them alike.
+std::vector<Figures> Measure(int repetitions, const std::vector<std::function<bool()>>& operations)
 {
-    std::vector<double> times;
-    Figures f;
+    std::vector<std::vector<double>> times(operations.size());
+    std::vector<Figures> figures(operations.size());
     for (int i = 0; i < repetitions; ++i) {
-        const auto start = Clock::now();
-        const bool ok = once();
-        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-        if (!ok)
-            ++f.failures;
+        for (std::size_t k = 0; k < operations.size(); ++k) {
+            const auto start = Clock::now();
+            const bool ok = operations[k]();
+            times[k].push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+            if (!ok)
+                ++figures[k].failures;
+        }
     }
-    std::sort(times.begin(), times.end());
-    f.median = times[times.size() / 2];
-    f.best = times.front();
-    return f;
+    for (std::size_t k = 0; k < operations.size(); ++k) {
+        std::sort(times[k].begin(), times[k].end());
+        figures[k].median = times[k][times[k].size() / 2];
+        figures[k].best = times[k].front();
+    }
+    return figures;
 }
 
 std::string Cell(const Figures& f)
@@ -100,6 +107,7 @@ int main(int argc, char** argv)
     std::printf("%-6s %-22s %-22s %-22s %-22s\n", "OIDs", "CSnmpSession Get", "Open+Get+Close",
                 "snmp_sess_synch_resp.", "snmpget (process)");
 
+    std::vector<std::string> ratios;
     for (int count : {1, 16, 64}) {
         std::vector<std::string> oids;
         std::vector<std::vector<oid>> names;
@@ -120,32 +128,46 @@ int main(int argc, char** argv)
         std::vector<std::string> values;
         std::string errorText;
         int errorCode = 0;
-        const Figures viaSession = Measure(repetitions, [&] {
-            return session.Get(oids, values, errorText, errorCode) && values.size() == oids.size();
+        const std::vector<Figures> figures = Measure(repetitions, {
+            [&] { return session.Get(oids, values, errorText, errorCode) && values.size() == oids.size(); },
+            [&] {
+                CSnmpSession cycle;
+                std::string text;
+                const bool ok = cycle.Open(agent, community, 2, 0, text) && cycle.Get(oids, values, errorText, errorCode);
+                cycle.Close();
+                return ok;
+            },
+            [&] {
+                netsnmp_pdu* request = snmp_pdu_create(SNMP_MSG_GET);
+                for (const auto& name : names)
+                    snmp_add_null_var(request, name.data(), name.size());
+                netsnmp_pdu* response = nullptr;
+                const bool ok = snmp_sess_synch_response(bare, request, &response) == STAT_SUCCESS && response
+                                && response->errstat == 0;
+                if (response)
+                    snmp_free_pdu(response);
+                return ok;
+            },
         });
-        const Figures perCycle = Measure(repetitions, [&] {
-            CSnmpSession cycle;
-            std::string text;
-            const bool ok = cycle.Open(agent, community, 2, 0, text) && cycle.Get(oids, values, errorText, errorCode);
-            cycle.Close();
-            return ok;
-        });
-        const Figures viaBare = Measure(repetitions, [&] {
-            netsnmp_pdu* request = snmp_pdu_create(SNMP_MSG_GET);
-            for (const auto& name : names)
-                snmp_add_null_var(request, name.data(), name.size());
-            netsnmp_pdu* response = nullptr;
-            const bool ok = snmp_sess_synch_response(bare, request, &response) == STAT_SUCCESS && response
-                            && response->errstat == 0;
-            if (response)
-                snmp_free_pdu(response);
-            return ok;
-        });
-        const Figures viaCommand = Measure(processRepetitions, [&] { return std::system(command.c_str()) == 0; });
+        const Figures& viaSession = figures[0];
+        const Figures& perCycle = figures[1];
+        const Figures& viaBare = figures[2];
+        const Figures viaCommand =
+            Measure(processRepetitions, {[&] { return std::system(command.c_str()) == 0; }}).front();
 
         std::printf("%-6d %-22s %-22s %-22s %-22s\n", count, Cell(viaSession).c_str(), Cell(perCycle).c_str(),
                     Cell(viaBare).c_str(), Cell(viaCommand).c_str());
+        char line[160];
+        std::snprintf(line, sizeof line, "%-6d %14.2f x %14.2f x %14.1f x", count, viaSession.median / viaBare.median,
+                      perCycle.median / viaBare.median, viaCommand.median / perCycle.median);
+        ratios.push_back(line);
     }
+    // Our cost against the bare library call on the same open session, and how much faster a
+    // whole collection cycle (open, get, close) is than one snmpget process.
+    std::printf("\nRatios of the medians\n%-6s %16s %16s %16s\n", "OIDs", "Get / bare", "cycle / bare",
+                "snmpget / cycle");
+    for (const std::string& line : ratios)
+        std::printf("%s\n", line.c_str());
 
     snmp_sess_close(bare);
     session.Close();
