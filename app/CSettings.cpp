@@ -3,6 +3,7 @@
 #include "app/CArchive.h"
 #include "platform/FileError.h"
 #include "platform/MessageBox.h"
+#include "platform/WriteAll.h"
 
 #include <QString>
 
@@ -49,20 +50,6 @@ private:
     int m_fd;
 };
 
-bool WriteAll(int fd, const std::string& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 } // namespace
 
 void CSettings::Serialize(CArchive& ar)
@@ -137,7 +124,7 @@ bool WriteSettingsFile(CSettings* settings)
         return false;
     }
     int err = 0;
-    if (!WriteAll(file.Get(), ar.StoredBytes()) || ::fsync(file.Get()) != 0)
+    if (!platform::WriteAll(file.Get(), ar.StoredBytes()) || ::fsync(file.Get()) != 0)
         err = errno;
     if (file.Close() != 0 && err == 0)
         err = errno;

@@ -1,5 +1,7 @@
 #include "download/ReportFile.h"
 
+#include "platform/WriteAll.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,26 +12,6 @@
 #include <cstring>
 
 namespace {
-
-// Writes all of text, retrying short writes; false with errno set on failure.
-bool WriteAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 std::string TempPathFor(const std::string& path, int attempt)
 {
@@ -128,7 +110,7 @@ bool CReportFile::Commit(const std::string& text)
     if (m_bAppend) {
         struct stat st {};
         const bool sized = ::fstat(m_fd, &st) == 0;
-        ok = WriteAll(m_fd, text) && ::fdatasync(m_fd) == 0;
+        ok = platform::WriteAll(m_fd, text) && ::fdatasync(m_fd) == 0;
         if (!ok) {
             m_nError = errno;
             // Never leave part of a report behind.
@@ -138,7 +120,7 @@ bool CReportFile::Commit(const std::string& text)
                 ::fdatasync(m_fd);
         }
     } else {
-        ok = WriteAll(m_fd, text) && ::fdatasync(m_fd) == 0;
+        ok = platform::WriteAll(m_fd, text) && ::fdatasync(m_fd) == 0;
         if (!ok)
             m_nError = errno;
     }

@@ -1,5 +1,6 @@
 // Report files byte for byte, file names, and what happens to a file when a write fails.
 #include "RecordingView.h"
+#include "UtcTime.h"
 
 #include "download/CDatalogReport.h"
 #include "download/getdata.h"
@@ -18,24 +19,13 @@
 
 namespace {
 
-std::int32_t Utc(int y, int mo, int d, int h, int mi, int s)
-{
-    std::tm tm {};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    return static_cast<std::int32_t>(timegm(&tm));
-}
 
 status_block Status(int type, int count, std::int32_t newest, int zone = 0)
 {
     status_block s;
     s.port = 2;
     s.sensor_type = static_cast<std::uint8_t>(type);
-    s.unit_time = Utc(2009, 8, 20, 10, 35, 7);
+    s.unit_time = static_cast<std::int32_t>(Utc(2009, 8, 20, 10, 35, 7));
     s.newest_time = newest;
     s.record_count = static_cast<std::int16_t>(count);
     s.width = 2;

@@ -1,5 +1,6 @@
 // Zone conversion against an independent oracle: the C library's localtime_r under a POSIX TZ
 // string that states each row's rule, plus worked examples.
+#include "UtcTime.h"
 #include "download/ZoneTime.h"
 
 #include <gtest/gtest.h>
@@ -13,17 +14,6 @@ namespace {
 
 constexpr std::int64_t kHour = 3600;
 
-std::int64_t Utc(int y, int mo, int d, int h, int mi, int s)
-{
-    std::tm tm {};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    return timegm(&tm);
-}
 
 std::string Clock(int minutes)
 {
