@@ -167,7 +167,8 @@ void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNam
         tTo += 5;
     }
     const double margin = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::abs(hi) * 0.05);
-    m_axisValue->setRange(lo - margin, hi + margin);
+    // Readings that never go below zero keep zero as the axis's floor.
+    m_axisValue->setRange(lo >= 0 && lo - margin < 0 ? 0 : lo - margin, hi + margin);
     m_axisValue->applyNiceNumbers();
     m_fullFrom = tFrom;
     m_fullTo = tTo;

@@ -1,27 +1,33 @@
-// veltrane-plot-render FILE -o OUT.png [--size WxH]
+// veltrane-plot-render [--size WxH] -o OUT.png [--] FILE
 //
-// Draws the chart of a data file or a report into a PNG without a display, the way the plot
-// window shows it, and prints the chart's text alternative and what was skipped. It is the one
-// program behind `veltrane-cli plot`: Qt Charts needs Widgets, which the command-line tool does
-// not link, so the tool runs this one (on Qt's offscreen platform).
+// Draws the chart of a data file or a report into a PNG without a display, as the plot window
+// shows it, and prints the chart's text alternative and what was skipped. It is the program
+// behind `veltrane-cli plot`: Qt Charts needs Widgets, which the command-line tool does not
+// link, so the tool runs this one.
 //
-// Exit status: 0 written; 1 the file could not be read or the picture not written; 2 usage.
+// Exit status as veltrane-cli's: 0 written; 1 bad usage; 3 the file could not be read or the
+// picture not written.
 #include "plot/CPlotReader.h"
 #include "ui/CPlotChart.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QChartView>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-void Usage()
+constexpr int kExitUsage = 1;
+constexpr int kExitFileError = 3;
+
+int Usage()
 {
-    std::fprintf(stderr, "usage: veltrane-plot-render FILE -o OUT.png [--size WxH]\n");
+    std::fprintf(stderr, "usage: veltrane-plot-render [--size WxH] -o OUT.png [--] FILE\n");
+    return kExitUsage;
 }
 
 } // namespace
@@ -30,40 +36,50 @@ int main(int argc, char** argv)
 {
     // No display is used or needed, whatever the environment says.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt's notes about the missing desktop (no runtime folder, no window manager) are no news
+    // here; this program says what went wrong itself.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            std::fprintf(stderr, "veltrane-plot-render: %s\n", qPrintable(text));
+    });
     QApplication application(argc, argv);
     const QStringList args = QApplication::arguments().mid(1);
     QString file, out;
     QSize size(1000, 600);
+    bool positional = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
-        if ((a == QLatin1String("-o") || a == QLatin1String("--output")) && i + 1 < args.size()) {
+        if (!positional && a == QLatin1String("--")) {
+            positional = true;
+        } else if (!positional && (a == QLatin1String("-o") || a == QLatin1String("--output")) && i + 1 < args.size()) {
             out = args[++i];
-        } else if (a == QLatin1String("--size") && i + 1 < args.size()) {
+        } else if (!positional && a == QLatin1String("--size") && i + 1 < args.size()) {
             const QRegularExpressionMatch m =
-                QRegularExpression(QStringLiteral("^([0-9]{2,5})x([0-9]{2,5})$")).match(args[++i]);
+                QRegularExpression(QStringLiteral("^([0-9]{1,5})x([0-9]{1,5})$")).match(args[++i]);
             const int w = m.hasMatch() ? m.captured(1).toInt() : 0;
             const int h = m.hasMatch() ? m.captured(2).toInt() : 0;
-            if (w < 200 || h < 150 || w > 8000 || h > 8000) {
-                std::fprintf(stderr, "veltrane-plot-render: --size must be WxH, 200x150 to 8000x8000\n");
-                return 2;
-            }
+            if (w < 200 || h < 150 || w > 8000 || h > 8000)
+                return Usage();
             size = QSize(w, h);
-        } else if (file.isEmpty() && !a.startsWith(QLatin1Char('-'))) {
+        } else if (file.isEmpty() && (positional || !a.startsWith(QLatin1Char('-')))) {
             file = a;
         } else {
-            Usage();
-            return 2;
+            return Usage();
         }
     }
-    if (file.isEmpty() || out.isEmpty()) {
-        Usage();
-        return 2;
-    }
+    if (file.isEmpty() || out.isEmpty() || out.contains(QChar(0)))
+        return Usage();
 
     CPlotReader reader;
     if (!reader.Open(file) || reader.Read() != CPlotReader::Status::AtEnd) {
         std::fprintf(stderr, "veltrane-plot-render: %s: %s\n", qPrintable(file), std::strerror(reader.Error()));
-        return 1;
+        return kExitFileError;
+    }
+    // The picture replaces a regular file only, in one step; a FIFO or device is never opened.
+    const QFileInfo target(out);
+    if (target.exists() && !target.isFile()) {
+        std::fprintf(stderr, "veltrane-plot-render: %s: not a regular file\n", qPrintable(out));
+        return kExitFileError;
     }
     auto* chart = new CPlotChart();
     QChartView view(chart); // owns the chart; lays it out and draws it as the window does
@@ -75,9 +91,11 @@ int main(int argc, char** argv)
     QApplication::processEvents();
     chart->SetData(reader); // again, now that the plot area is laid out: the ticks fit its width
     QApplication::processEvents();
-    if (!view.grab().save(out, "PNG")) {
-        std::fprintf(stderr, "veltrane-plot-render: %s: cannot write the picture\n", qPrintable(out));
-        return 1;
+
+    QSaveFile picture(out);
+    if (!picture.open(QIODevice::WriteOnly) || !view.grab().save(&picture, "PNG") || !picture.commit()) {
+        std::fprintf(stderr, "veltrane-plot-render: %s: %s\n", qPrintable(out), qPrintable(picture.errorString()));
+        return kExitFileError;
     }
     std::printf("%s\n", qPrintable(chart->TextAlternative()));
     if (!chart->SkippedText().isEmpty())
