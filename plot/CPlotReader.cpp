@@ -187,6 +187,19 @@ void CPlotReader::ParseLine(std::string_view line)
     }
 }
 
+void CPlotReader::AddValue(int series, std::int64_t t, std::string_view text)
+{
+    const std::optional<double> v = plotlines::ParseNumber(text);
+    if (!v) {
+        ++m_counters.notNumbers;
+    } else if (series < 0 || series >= kMaxSeries) {
+        ++m_counters.extraColumns;
+    } else {
+        m_data.Add(series, t, *v);
+        ++m_counters.points;
+    }
+}
+
 void CPlotReader::ParseDataLine(std::string_view line)
 {
     std::int64_t t;
@@ -194,17 +207,8 @@ void CPlotReader::ParseDataLine(std::string_view line)
         ++m_counters.malformed;
         return;
     }
-    for (std::size_t i = 0; i < m_values.size(); ++i) {
-        const std::optional<double> v = plotlines::ParseNumber(m_values[i]);
-        if (!v) {
-            ++m_counters.notNumbers;
-        } else if (i >= static_cast<std::size_t>(kMaxSeries)) {
-            ++m_counters.extraColumns;
-        } else {
-            m_data.Add(static_cast<int>(i), t, *v);
-            ++m_counters.points;
-        }
-    }
+    for (std::size_t i = 0; i < m_values.size(); ++i)
+        AddValue(i < static_cast<std::size_t>(kMaxSeries) ? static_cast<int>(i) : -1, t, m_values[i]);
 }
 
 int CPlotReader::ReportSeriesIndex()
@@ -227,36 +231,21 @@ void CPlotReader::ParseReportLine(std::string_view line)
     std::int64_t t;
     std::string_view text;
     if (plotlines::ParseReportRecord(line, t, text)) {
-        const std::optional<double> v = plotlines::ParseNumber(text);
-        const int series = ReportSeriesIndex();
-        if (!v) {
-            ++m_counters.notNumbers;
-        } else if (series < 0) {
-            ++m_counters.extraColumns;
-        } else {
-            m_data.Add(series, t, *v);
-            ++m_counters.points;
-        }
+        AddValue(ReportSeriesIndex(), t, text);
         return;
     }
-    switch (plotlines::ParseReportHeader(line, text)) {
-    case HeaderLine::Start:
-        m_header = ReportSeries();
-        m_nReportSeries = -1;
-        break;
-    case HeaderLine::Description:
-        m_header.description.assign(text);
-        m_nReportSeries = -1;
-        break;
-    case HeaderLine::Port:
-        m_header.port.assign(text);
-        m_nReportSeries = -1;
-        break;
-    case HeaderLine::AverageValue:
-        m_header.unit.assign(text);
-        m_nReportSeries = -1;
-        break;
-    case HeaderLine::Other: break;
-    case HeaderLine::None: ++m_counters.malformed; break;
+    const HeaderLine kind = plotlines::ParseReportHeader(line, text);
+    if (kind == HeaderLine::None) {
+        ++m_counters.malformed;
+        return;
     }
+    if (kind == HeaderLine::Other)
+        return;
+    // A header line that names the sensor: the records that follow may be another series.
+    if (kind == HeaderLine::Start)
+        m_header = ReportSeries();
+    else
+        (kind == HeaderLine::Description ? m_header.description : kind == HeaderLine::Port ? m_header.port : m_header.unit)
+            .assign(text);
+    m_nReportSeries = -1;
 }

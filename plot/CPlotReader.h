@@ -83,6 +83,8 @@ private:
     void Restart();
     bool ReplacedOrShrunk() const;
     void TakeChunk(const char* data, std::size_t size);
+    // A value text into series (-1: past the last series kept), or counted as left out.
+    void AddValue(int series, std::int64_t t, std::string_view text);
     void ParseDataLine(std::string_view line);
     void ParseReportLine(std::string_view line);
     int ReportSeriesIndex();

@@ -6,6 +6,7 @@
 #include "app/CIpAddressCtrl.h"
 #include "app/CMainDialog.h"
 #include "platform/DialogUnits.h"
+#include "platform/MessageBox.h"
 #include "platform/ModalDialog.h"
 #include "ui/CGifAnimator.h"
 #include "ui/CStatusListBox.h"
@@ -468,3 +469,56 @@ TEST_F(MainDialogTest, StatusLampShowsTheStatesPicture)
     m_dialog->SetStatusLamp(9); // shows what it holds
     EXPECT_EQ(lamp->accessibleDescription(), QStringLiteral("Idle"));
 }
+
+#include "ui/CPlotChart.h"
+#include "ui/CPlotWindow.h"
+
+#include <QFileDialog>
+
+namespace {
+
+TEST_F(MainDialogTest, PlotMenuEntriesOpenTheDataFileOrTheFileChosen)
+{
+    Open();
+    Edit(CMainDialog::IdFolder)->setText(m_cwd.Path());
+    Ip()->SetAddressText(QStringLiteral("127.0.0.9"));
+    // No data file yet: the user is told, and no window opens.
+    QStringList messages;
+    platform::SetMessageBoxHandler([&](const QString&, const QString& text) { messages << text; });
+    m_dialog->OnPlotDataFile();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("data127.0.0.9.txt"))) << messages[0].toStdString();
+    EXPECT_EQ(m_dialog->findChild<CPlotWindow*>(), nullptr);
+    platform::SetMessageBoxHandler([](const QString&, const QString& text) {
+        ADD_FAILURE() << "unexpected message box: " << text.toStdString();
+    });
+
+    WriteFileBytes(m_cwd.Path() + "/data127.0.0.9.txt", "2026/12/08,  05:00:00,  21\r\n");
+    WriteFileBytes(m_cwd.Path() + "/other.txt", "2026/12/08,  05:00:00,  1,  2\r\n");
+    m_dialog->OnPlotDataFile();
+    auto* plot = m_dialog->findChild<CPlotWindow*>();
+    ASSERT_NE(plot, nullptr);
+    EXPECT_EQ(plot->windowTitle(), QStringLiteral("Plot - data127.0.0.9.txt"));
+    plot->close(); // deleted on close
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    QString offered;
+    platform::SetModalHandler([&](QDialog& dialog) -> std::optional<int> {
+        auto* chooser = qobject_cast<QFileDialog*>(&dialog);
+        if (!chooser)
+            return std::nullopt;
+        offered = chooser->directory().absolutePath();
+        chooser->selectFile(m_cwd.Path() + "/other.txt");
+        return QDialog::Accepted;
+    });
+    m_dialog->OnPlotFile();
+    platform::SetModalHandler({});
+    EXPECT_EQ(offered, QDir(m_cwd.Path()).absolutePath());
+    plot = m_dialog->findChild<CPlotWindow*>();
+    ASSERT_NE(plot, nullptr);
+    EXPECT_EQ(plot->windowTitle(), QStringLiteral("Plot - other.txt"));
+    ASSERT_TRUE(WaitUntil([&] { return plot->IsLoaded(); }));
+    EXPECT_EQ(plot->Chart()->SeriesName(1), QStringLiteral("Column 2"));
+}
+
+} // namespace
