@@ -30,7 +30,10 @@ public:
     std::string GetStatusText() override { return {}; }
     void SetStatusText(const std::string&) override {}
     void ClearStatusList() override {}
-    void MessageBox(const std::string& text) override { std::printf("  | [box] %s\n", text.c_str()); }
+    void MessageBox(const std::string& text) override
+    {
+        std::printf("  | [box] %s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
+    }
     void ShowProgress(int, int, int, int) override {}
     void HideProgress() override {}
     void EnableDownloadControls() override {}
