@@ -128,19 +128,28 @@ void CTrayDialog::OnTrayNotify(const platform::TrayIconEvent& event)
     case platform::TrayMouse::RButtonDblClk: OnTrayRButtonDblClk(pos); break;
     case platform::TrayMouse::MouseMove: OnTrayMouseMove(pos); break;
     case platform::TrayMouse::Other: break;
+    case platform::TrayMouse::HostGone:
+        // The icon went with the notification area: the window must not stay out of reach.
+        if (RemoveTrayIcon())
+            ShowFromTray();
+        break;
     }
 }
 
 void CTrayDialog::OnTrayLButtonDown(const QPoint&)
 {
     // A double click arrives as a press and then the double click; the second finds no icon.
-    if (m_bMinimizeToTray && RemoveTrayIcon()) {
-        // Back as it was before the minimise.
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-        show();
-        raise();
-        activateWindow();
-    }
+    if (m_bMinimizeToTray && RemoveTrayIcon())
+        ShowFromTray();
+}
+
+void CTrayDialog::ShowFromTray()
+{
+    // Back as it was before the minimise.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void CTrayDialog::OnTrayRButtonDown(const QPoint&) {}

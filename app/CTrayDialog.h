@@ -52,6 +52,7 @@ protected:
 
 private:
     void OnTrayNotify(const platform::TrayIconEvent& event);
+    void ShowFromTray();
 
     bool m_bMinimizeToTray = true;
     bool m_bTrayIconShown = false;

@@ -97,6 +97,8 @@ CFolderDialog::CFolderDialog(const BrowseInfo& bi) : QDialog(bi.hwndOwner)
     layout->addWidget(m_status);
 
     m_model = new QStandardItemModel(this);
+    // Not shown, but screen readers name the column by it.
+    m_model->setHorizontalHeaderLabels({QStringLiteral("Folder")});
     m_tree = new QTreeView(this);
     m_tree->setModel(m_model);
     m_tree->setHeaderHidden(true);
@@ -192,9 +194,8 @@ bool CFolderDialog::SetSelection(const QString& path)
         LoadChildren(item);
         QStandardItem* child = ChildForPath(item, folder);
         // A hidden folder is not listed, but is there.
-        if (!child) {
+        if (!child)
             child = AddFolderItem(item, name, folder, true);
-        }
         item = child;
     }
     for (QStandardItem* up = item->parent(); up; up = up->parent())

@@ -3,9 +3,12 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace platform {
 namespace {
+
+constexpr int kHostWatchMs = 1000;
 
 TrayMouse FromReason(QSystemTrayIcon::ActivationReason reason)
 {
@@ -44,6 +47,16 @@ public:
                              });
         }
         m_pIcon->show();
+        // Nothing tells when the tray host ends; without it the icon is nowhere to be clicked.
+        auto* watch = new QTimer(m_pIcon);
+        QObject::connect(watch, &QTimer::timeout, m_pIcon, [watch, receiver = QPointer<QObject>(data.hWnd), id = data.uID] {
+            if (QSystemTrayIcon::isSystemTrayAvailable() || !receiver)
+                return;
+            watch->stop();
+            TrayIconEvent event(id, TrayMouse::HostGone);
+            QCoreApplication::sendEvent(receiver, &event);
+        });
+        watch->start(kHostWatchMs);
         return true;
     }
 

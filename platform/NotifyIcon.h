@@ -41,6 +41,8 @@ enum class TrayMouse {
     ContextMenu,
     MouseMove,
     Other, // button releases, the middle button and the rest
+    // Not a mouse action: the notification area went away (its host ended) with the icon in it.
+    HostGone,
 };
 
 // Sent to NotifyIconData::hWnd for a mouse action on the icon with id uID.

@@ -158,6 +158,14 @@ TEST_F(TrayDialogTest, AnIconTheDesktopKeepsKeepsTheWindowHiddenUntilTheNextClic
     EXPECT_TRUE(Shown());
 }
 
+TEST_F(TrayDialogTest, WindowComesBackWhenTheNotificationAreaGoesAway)
+{
+    Minimise();
+    Mouse(TrayMouse::HostGone);
+    EXPECT_TRUE(Shown());
+    EXPECT_EQ(m_area->deletes, 1);
+}
+
 TEST_F(TrayDialogTest, EndingWhileHiddenRemovesTheIconAndEndingWhileShownRemovesNothing)
 {
     m_dialog.reset();

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -72,6 +73,7 @@ public:
         }
     }
     bool Started() const { return m_pid > 0; }
+    pid_t Pid() const { return m_pid; }
     // The exit status, or -1 when it did not end in time (it is then killed).
     int Wait(std::chrono::milliseconds timeout)
     {
@@ -132,9 +134,9 @@ private:
 };
 
 // Runs this program as the child for mode on display; its exit status.
-int RunChild(const std::string& display, const char* mode)
+int RunChild(const std::string& display, const char* mode, pid_t trayHost = 0)
 {
-    Child child({std::filesystem::read_symlink("/proc/self/exe").string(), "--x11-child", mode},
+    Child child({std::filesystem::read_symlink("/proc/self/exe").string(), "--x11-child", mode, std::to_string(trayHost)},
                 {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb",
                  // No StatusNotifier watcher: the icon docks in the X11 tray (and no bus is started).
                  "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"});
@@ -145,6 +147,7 @@ int RunChild(const std::string& display, const char* mode)
     if (!OnPath(program))     \
     GTEST_SKIP() << program " is not installed (scripts/deps installs it)"
 
+// Then, hidden again, the window comes back by itself when the tray host ends.
 TEST(TrayOnX11, IconDocksInTheTrayHostAndAClickOnItBringsTheWindowBack)
 {
     SKIP_WITHOUT("Xvfb");
@@ -157,7 +160,7 @@ TEST(TrayOnX11, IconDocksInTheTrayHostAndAClickOnItBringsTheWindowBack)
                   "--SetDockType", "false", "--SetPartialStrut", "false"},
                  {"DISPLAY=" + x.Display()});
     ASSERT_TRUE(trayer.Started());
-    EXPECT_EQ(RunChild(x.Display(), "tray"), 0);
+    EXPECT_EQ(RunChild(x.Display(), "tray", trayer.Pid()), 0);
 }
 
 TEST(TrayOnX11, WithoutATrayHostMinimiseGoesToTheTaskbar)
@@ -211,7 +214,7 @@ QString RootWindow()
     return at < 0 ? QString() : info.mid(at + 11).section(QLatin1Char(' '), 0, 0);
 }
 
-int ChildWithTray(CMainDialog& dialog)
+int ChildWithTray(CMainDialog& dialog, pid_t trayHost)
 {
     CHECK(testsupport::WaitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
     dialog.showMinimized();
@@ -232,6 +235,12 @@ int ChildWithTray(CMainDialog& dialog)
     CHECK(testsupport::WaitUntil([&] { return dialog.isVisible() && !dialog.isMinimized(); }));
     CHECK(!dialog.IsTrayIconShown());
     CHECK(testsupport::WaitUntil([] { return TrayIconWindow() == nullptr; }));
+
+    dialog.showMinimized();
+    CHECK(testsupport::WaitUntil([&] { return !dialog.isVisible() && TrayIconWindow(); }));
+    CHECK(trayHost > 0); // never 0: that would signal the whole process group
+    CHECK(kill(trayHost, SIGTERM) == 0);
+    CHECK(testsupport::WaitUntil([&] { return dialog.isVisible() && !dialog.IsTrayIconShown(); }));
     return 0;
 }
 
@@ -247,22 +256,22 @@ int ChildWithoutTray(CMainDialog& dialog)
     return 0;
 }
 
-int ChildMain(int argc, char** argv, const std::string& mode)
+int ChildMain(int argc, char** argv, const std::string& mode, pid_t trayHost)
 {
     QApplication app(argc, argv);
     const TempCurrentDir cwd; // the settings file, if any, is the child's own
     CMainDialog dialog;
     dialog.show();
     CHECK(QTest::qWaitForWindowExposed(&dialog));
-    return mode == "tray" ? ChildWithTray(dialog) : ChildWithoutTray(dialog);
+    return mode == "tray" ? ChildWithTray(dialog, trayHost) : ChildWithoutTray(dialog);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], "--x11-child") == 0)
-        return ChildMain(argc, argv, argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "--x11-child") == 0)
+        return ChildMain(argc, argv, argv[2], static_cast<pid_t>(std::atoi(argv[3])));
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
