@@ -29,14 +29,6 @@ private:
     const std::string m_strPrefix;
 };
 
-std::string Trimmed(const std::string& text)
-{
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 } // namespace
 
 std::vector<std::string> ScanResult::Oids() const
@@ -57,7 +49,7 @@ ScanResult ScanUnitAt(const std::string& address, const std::string& community, 
     scan.m_strIpAddress = address;
     scan.m_strCommunity = community;
     scan.ScanUnit();
-    result.status = Trimmed(result.status);
+    result.status = CSensorScan::TrimmedStatus(result.status);
     // The port-count probe is the first read: without a port count the unit gave no answer or
     // refused the community.
     result.answered = scan.m_nPortCount != 0;

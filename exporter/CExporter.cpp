@@ -13,8 +13,11 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
 namespace {
+
+constexpr int kNoSuchName = 2;
 
 struct ExportedSensor {
     std::string strOid;
@@ -43,14 +46,6 @@ public:
     std::vector<std::string> messages;
 };
 
-std::string Trimmed(const std::string& text)
-{
-    const auto begin = text.find_first_not_of(' ');
-    if (begin == std::string::npos)
-        return {};
-    return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
-}
-
 } // namespace
 
 // What the exporter knows of one unit; scans and scrapes meet here.
@@ -69,6 +64,8 @@ public:
     std::shared_ptr<const SensorList> m_pSensors;
     bool m_bScanOk = false;   // the last scan reached the unit
     bool m_bScanning = false;
+    // When a scrape last asked for a scan because the unit no longer knew an OID of its list.
+    std::optional<std::chrono::steady_clock::time_point> m_lastUnknownOidScan;
     int m_nLastErrorCode = -1; // of the last scrape, -1 before the first; for the log
 };
 
@@ -130,27 +127,30 @@ void CExporter::Rescan()
 {
     if (m_bStopping)
         return;
-    for (const auto& unit : m_units) {
-        {
-            std::lock_guard lock(unit->m_mutex);
-            if (unit->m_bScanning)
-                continue;
-            unit->m_bScanning = true;
-        }
-        ++m_nScansPending;
-        CUnitState* state = unit.get();
-        m_scanPool.start([this, state] {
-            if (!m_bStopping)
-                ScanUnit(*state);
-            {
-                std::lock_guard lock(state->m_mutex);
-                state->m_bScanning = false;
-            }
-            --m_nScansPending;
-        });
-    }
+    for (const auto& unit : m_units)
+        StartScan(*unit);
     if (m_nRescanMinutes > 0)
         m_rescanTimer.start(std::chrono::minutes(m_nRescanMinutes));
+}
+
+void CExporter::StartScan(CUnitState& state)
+{
+    {
+        std::lock_guard lock(state.m_mutex);
+        if (state.m_bScanning || m_bStopping)
+            return;
+        state.m_bScanning = true;
+    }
+    ++m_nScansPending;
+    m_scanPool.start([this, &state] {
+        if (!m_bStopping)
+            ScanUnit(state);
+        {
+            std::lock_guard lock(state.m_mutex);
+            state.m_bScanning = false;
+        }
+        --m_nScansPending;
+    });
 }
 
 int CExporter::ScansPending() const
@@ -179,7 +179,7 @@ void CExporter::ScanUnit(CUnitState& state)
             std::lock_guard lock(state.m_mutex);
             state.m_bScanOk = false;
         }
-        const std::string why = view.messages.empty() ? Trimmed(view.strStatus) : view.messages.front();
+        const std::string why = view.messages.empty() ? CSensorScan::TrimmedStatus(view.strStatus) : view.messages.front();
         Log(who + ": scan failed: " + why + " The last sensor list stays.");
         return;
     }
@@ -279,11 +279,24 @@ std::string CExporter::Scrape()
 
         // The log says when a unit starts failing or answers again, not at every scrape.
         bool changed = false;
+        bool rescan = false;
         {
             std::lock_guard lock(unit.m_mutex);
             changed = unit.m_nLastErrorCode != result.nErrorCode;
             unit.m_nLastErrorCode = result.nErrorCode;
+            // A sensor unplugged since the scan makes the unit answer noSuchName for the whole
+            // list: scan it again at once rather than lose all its values until the next
+            // scheduled scan, yet not more than once per kUnknownOidRescanMinutes.
+            const auto now = std::chrono::steady_clock::now();
+            if (unit.m_unit.m_bAllOnline && result.nErrorCode == kNoSuchName &&
+                (!unit.m_lastUnknownOidScan ||
+                 now - *unit.m_lastUnknownOidScan > std::chrono::minutes(kUnknownOidRescanMinutes))) {
+                unit.m_lastUnknownOidScan = now;
+                rescan = true;
+            }
         }
+        if (rescan)
+            StartScan(unit);
         if (changed)
             Log("unit \"" + unit.m_unit.m_strName + "\" (" + unit.m_unit.m_strAddress + "): " +
                 (up ? std::string("answers") : "read failed: Error No " + std::to_string(result.nErrorCode) + " : " +

@@ -18,7 +18,8 @@ class CUnitState;
 // Serves the sensors of many units to Prometheus: GET /metrics reads every unit at once (one
 // SNMP GET each, the collection's request) and answers with the values in the text exposition
 // format. Each unit's sensor list comes from its configured OIDs or from the discovery scan,
-// which runs at start, every rescanMinutes and on Rescan(), in the background: a scrape always
+// which runs at start, every rescanMinutes, on Rescan() and when a unit no longer knows an OID
+// of its scanned list, in the background: a scrape always
 // uses the last list a scan completed. Labels come from the scan (port label, description,
 // sensor type); OIDs a scan did not find keep empty ones.
 //
@@ -32,6 +33,9 @@ public:
 
     // Scans that may run at once; a scan of a dead unit holds its thread for its time-outs.
     static constexpr int kScanThreads = 8;
+    // A unit reading all online sensors that answers noSuchName (a sensor gone since its scan)
+    // is scanned again at once, and again after this many minutes if it still does.
+    static constexpr int kUnknownOidRescanMinutes = 5;
 
     explicit CExporter(const CExporterConfig& config, LogFunction log = {}, QObject* parent = nullptr);
     ~CExporter() override;
@@ -54,6 +58,8 @@ public:
     bool Shutdown(int waitMs);
 
 private:
+    // Queues a scan of the unit unless one is queued or running.
+    void StartScan(CUnitState& unit);
     void ScanUnit(CUnitState& unit);
     void Log(const std::string& line) const;
 

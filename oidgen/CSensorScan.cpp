@@ -88,6 +88,14 @@ int CSensorScan::ValueNumber(const std::string& text)
     return static_cast<int>(n > INT_MAX ? INT_MAX : n);
 }
 
+std::string CSensorScan::TrimmedStatus(const std::string& text)
+{
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 CSensorRow* CSensorScan::NewRow()
 {
     m_rows.push_back(std::make_unique<CSensorRow>());

@@ -42,6 +42,8 @@ public:
     // The number in a value text: leading blanks skipped, an optional sign, decimal digits up
     // to the first other character; 0 without digits. Saturates at the int range.
     static int ValueNumber(const std::string& text);
+    // A status text without the blanks the dialog pads it with, for a line of text.
+    static std::string TrimmedStatus(const std::string& text);
 
     std::string m_strIpAddress;
     std::string m_strCommunity;

@@ -156,6 +156,41 @@ TEST(Exporter, ScrapeDuringRescanUsesTheLastCompletedList)
     ASSERT_TRUE(ScansDone(exporter));
 }
 
+TEST(Exporter, UnitThatNoLongerKnowsAnOidIsScannedAgainAtOnce)
+{
+    REQUIRE_PORT_161();
+    const std::string address = UnitAddress(0);
+    UnitSimProcess sim;
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{VirtualUnit(address, "U", {4, 5})}}})));
+    CExporterConfig config;
+    config.m_units = {ConfiguredUnit("U", address)};
+    CExporter exporter(config);
+    exporter.Rescan();
+    ASSERT_TRUE(ScansDone(exporter));
+    ASSERT_EQ(LinesStartingWith(exporter.Scrape(), "veltrane_sensor_value").size(), 2u);
+
+    // The sensor of port 1 is unplugged: its value OID is gone.
+    QJsonObject unit = VirtualUnit(address, "U", {4});
+    QJsonArray ports = unit["ports"].toArray();
+    ports.append(QJsonObject{{"index", 1}, {"table16", QJsonValue::Null}});
+    unit["ports"] = ports;
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{unit}}})));
+    const std::string failed = exporter.Scrape();
+    EXPECT_EQ(LinesStartingWith(failed, "veltrane_unit_error_code")[0],
+              "veltrane_unit_error_code{unit=\"U\",address=\"" + address + "\"} 2");
+    ASSERT_TRUE(ScansDone(exporter));
+    const std::string page = exporter.Scrape();
+    EXPECT_EQ(LinesStartingWith(page, "veltrane_sensor_value"), (std::vector<std::string>{Sample("U", address, 0, "4")}));
+    EXPECT_EQ(LinesStartingWith(page, "veltrane_unit_up")[0], "veltrane_unit_up{unit=\"U\",address=\"" + address + "\"} 1");
+
+    // Gone as well: no second scan within minutes.
+    unit["ports"] = QJsonArray{QJsonObject{{"index", 0}, {"table16", QJsonValue::Null}}};
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{unit}}})));
+    EXPECT_EQ(LinesStartingWith(exporter.Scrape(), "veltrane_unit_error_code")[0],
+              "veltrane_unit_error_code{unit=\"U\",address=\"" + address + "\"} 2");
+    EXPECT_EQ(exporter.ScansPending(), 0);
+}
+
 TEST(Exporter, ServesMetricsOverHttp)
 {
     REQUIRE_PORT_161();

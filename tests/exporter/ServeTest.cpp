@@ -67,6 +67,7 @@ TEST(Serve, SigtermDoesNotWaitForAScanOfADeadUnit)
     QJsonObject config = Config(UnitAddress(0), "public");
     config["timeout"] = 20; // the scan's first read alone would wait 20 s
     ASSERT_TRUE(serve.Start(config, QString::fromStdString(UnitAddress(1)) + ":9811")) << serve.Log().toStdString();
+    ASSERT_TRUE(WaitUntil([&sim] { return !sim.LogLines().isEmpty(); })) << "the scan never asked";
     EXPECT_TRUE(serve.Signal(SIGTERM)) << serve.Log().toStdString();
     EXPECT_TRUE(serve.Log().contains("stopped (a scan still waiting for its unit was left)")) << serve.Log().toStdString();
 }
