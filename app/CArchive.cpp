@@ -119,6 +119,10 @@ std::string CArchive::ReadString()
         const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(n, sizeof chunk));
         if (!ReadRaw(chunk, take))
             break;
+        if (text.size() + take > kMaxStringBytes) {
+            m_cause = platform::FileCause::BadFormat;
+            break;
+        }
         text.append(chunk, take);
         n -= take;
     }

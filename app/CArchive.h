@@ -12,7 +12,8 @@
 // file, read error) makes the archive fail for good: that read and every later one return
 // zeros or empty texts, and Cause()/Errno() tell why. A length prefix is never trusted: a
 // string grows only by the bytes that really follow it, so a huge prefix in a short file
-// ends in an end-of-file failure rather than a huge allocation.
+// ends in an end-of-file failure rather than a huge allocation; a file that really holds more
+// than kMaxStringBytes for one string fails with BadFormat once it has read past that bound.
 class CArchive {
 public:
     // A storing archive.
@@ -40,6 +41,9 @@ public:
     int Errno() const { return m_nErrno; }
 
     static constexpr std::size_t kBufferSize = 4096;
+    // The longest counted string read: far above anything written from the program's edits
+    // (at most 32767 characters, 98301 bytes in UTF-8), far below what a crafted prefix claims.
+    static constexpr std::uint64_t kMaxStringBytes = 1u << 20;
 
 private:
     // Copies count bytes to out; false once the archive has failed.

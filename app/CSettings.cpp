@@ -91,12 +91,14 @@ bool ReadSettingsFile(CSettings* settings)
 {
     if (!settings)
         return false;
-    CFileDescriptor file(::open(kSettingsFileName, O_RDONLY | O_CLOEXEC));
+    // Never blocks: O_NONBLOCK makes the open of a FIFO return at once.
+    CFileDescriptor file(::open(kSettingsFileName, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (file.Get() < 0)
         return false;
-    // A folder of that name cannot be opened as a file either; like a missing file, say nothing.
+    // Only a regular file is read: a FIFO could block, a device could feed bytes without end.
+    // Anything else is passed over without a word, like a missing file.
     struct stat st {};
-    if (::fstat(file.Get(), &st) == 0 && S_ISDIR(st.st_mode))
+    if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
 
     CArchive ar(file.Get());

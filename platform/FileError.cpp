@@ -47,6 +47,7 @@ QString FileErrorText(FileCause cause, const QString& fileName, int err)
     case FileCause::ReadOnlyFileSystem:
         return QStringLiteral("%1 is on a disk that cannot be written.").arg(name);
     case FileCause::NameTooLong: return QStringLiteral("The name %1 is too long.").arg(name);
+    case FileCause::BadFormat: return QStringLiteral("%1 has an unexpected format.").arg(name);
     case FileCause::Generic: break;
     }
     if (err != 0)

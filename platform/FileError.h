@@ -17,6 +17,7 @@ enum class FileCause {
     TooManyOpenFiles,
     ReadOnlyFileSystem,
     NameTooLong,
+    BadFormat,        // the bytes do not follow the file's format
 };
 
 // The cause for a POSIX errno value (0 gives None).

@@ -2,6 +2,7 @@
 #include "common/QtPrinters.h"
 #include "common/TestSupport.h"
 
+#include "app/CArchive.h"
 #include "app/CSettings.h"
 
 #include <QDir>
@@ -9,7 +10,11 @@
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <functional>
+#include <future>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <optional>
 #include <string>
@@ -285,6 +290,51 @@ TEST_F(SettingsFileTest, MissingFileOrNoRecordFailsSilently)
     // A folder of that name cannot be read as a file either.
     ASSERT_TRUE(QDir().mkdir(kFile));
     EXPECT_FALSE(ReadSettingsFile(&s));
+}
+
+TEST_F(SettingsFileTest, OnlyARegularFileIsReadWithoutBlockingAndWithinABound)
+{
+    const std::size_t tooLong = CArchive::kMaxStringBytes + 1;
+    const QString kBadFormat = QStringLiteral("VeltraneG.ini has an unexpected format.");
+    const struct {
+        const char* file;
+        std::function<int()> make; // a descriptor to close once the read is over, or -1
+        QStringList texts;
+    } cases[] = {
+        // A FIFO that a writer holds open but never writes to.
+        {"FIFO", [] { return ::mkfifo(kSettingsFileName, 0600) == 0 ? ::open(kSettingsFileName, O_RDWR) : -1; }, {}},
+        // A device that never ends (read here it would be version 0).
+        {"device",
+         [] {
+             EXPECT_EQ(::symlink("/dev/zero", kSettingsFileName), 0);
+             return -1;
+         },
+         {}},
+        // A regular file whose address really is longer than any the program writes.
+        {"too long",
+         [&] {
+             WriteFileBytes(kFile, Hex("02 00 00 00 FF FF FF") + QByteArray::fromRawData("\x01\x00\x10\x00", 4));
+             EXPECT_EQ(::truncate(kSettingsFileName, static_cast<off_t>(4 + 7 + tooLong + 3 + 2)), 0); // zeros
+             return -1;
+         },
+         {kBadFormat}},
+    };
+    static_assert(CArchive::kMaxStringBytes + 1 == 0x100001);
+    for (const auto& c : cases) {
+        ::unlink(kSettingsFileName);
+        const int keep = c.make();
+        MessageBoxSpy spy;
+        CSettings s = Sentinel();
+        auto read = std::async(std::launch::async, [&] { return ReadSettingsFile(&s); });
+        auto done = [&] { return read.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
+        EXPECT_TRUE(WaitUntil(done, 3000)) << c.file << ": blocked";
+        if (keep >= 0)
+            ::close(keep); // ends a blocked read
+        WaitUntil(done); // answering its message boxes meanwhile
+        EXPECT_FALSE(read.get()) << c.file;
+        EXPECT_EQ(spy.texts(), c.texts) << c.file;
+        EXPECT_TRUE(Same(s, Sentinel())) << c.file;
+    }
 }
 
 TEST_F(SettingsFileTest, WritingReplacesTheFileWithModeSixHundred)
