@@ -23,8 +23,10 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent)
     auto* date = new QLabel(QLatin1String(kProgramDate), this);
     auto* enterprise = new QLabel(
         QStringLiteral("SNMP enterprise number: %1").arg(QLatin1String(oidtpl::EnterpriseNumber())), this);
-    for (QLabel* text : {version, date, enterprise})
+    for (QLabel* text : {version, date, enterprise}) {
+        text->setTextFormat(Qt::PlainText);
         text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    }
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setDefault(true);

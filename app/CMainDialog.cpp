@@ -9,9 +9,11 @@
 #include "download/CDownloadDriver.h"
 #include "oidgen/ReadOidDlg.h"
 #include "platform/DialogUnits.h"
+#include "platform/FileError.h"
 #include "platform/MessageBox.h"
 #include "platform/ModalDialog.h"
 #include "platform/Resources.h"
+#include "platform/TextBytes.h"
 #include "ui/CGifAnimator.h"
 #include "ui/CPlotWindow.h"
 #include "ui/CStatusListBox.h"
@@ -31,17 +33,6 @@ namespace {
 constexpr int kMaxStatusLines = 50;
 constexpr int kAboutStringId = 105;
 constexpr int kIconId = 128;
-
-// Settings texts are the bytes of the controls' texts.
-std::string ToBytes(const QString& text)
-{
-    return text.toUtf8().toStdString();
-}
-
-QString FromBytes(const std::string& bytes)
-{
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 
 QString AboutCommandText()
 {
@@ -146,15 +137,25 @@ void CMainDialog::EnableSettingInputs(bool enable)
     m_ipAddress->setEnabled(enable);
 }
 
+std::string CMainDialog::CLoadedText::Bytes(const QString& now) const
+{
+    return now == shown ? bytes : platform::BytesFromText(now);
+}
+
 void CMainDialog::LoadSettings()
 {
     if (ReadSettingsFile(&m_settings)) {
-        m_ipAddress->SetAddressText(FromBytes(m_settings.m_strIpAddress));
-        m_editPeriod->setText(FromBytes(m_settings.m_strPeriod));
-        m_editFolder->setText(FromBytes(m_settings.m_strFolder));
-        m_editPassword->setText(FromBytes(m_settings.m_strPassword));
+        m_ipAddress->SetAddressText(platform::TextFromBytes(m_settings.m_strIpAddress));
+        m_editPeriod->setText(platform::TextFromBytes(m_settings.m_strPeriod));
+        m_editFolder->setText(platform::TextFromBytes(m_settings.m_strFolder));
+        m_editPassword->setText(platform::TextFromBytes(m_settings.m_strPassword));
         m_bOverwriteFile = m_settings.m_bOverwrite != 0;
         m_bUseLocalTimezone = m_settings.m_bLocalTimezone != 0;
+        // What the controls read now stands for the file's bytes.
+        m_loadedIp = {m_settings.m_strIpAddress, m_ipAddress->GetAddressText()};
+        m_loadedPeriod = {m_settings.m_strPeriod, m_editPeriod->text()};
+        m_loadedFolder = {m_settings.m_strFolder, m_editFolder->text()};
+        m_loadedPassword = {m_settings.m_strPassword, m_editPassword->text()};
         return;
     }
     // The defaults; the folder stays as it is and the record is not changed.
@@ -167,10 +168,10 @@ void CMainDialog::LoadSettings()
 
 bool CMainDialog::SaveSettings()
 {
-    m_settings.m_strIpAddress = ToBytes(m_ipAddress->GetAddressText());
-    m_settings.m_strPeriod = ToBytes(m_editPeriod->text());
-    m_settings.m_strFolder = ToBytes(m_editFolder->text());
-    m_settings.m_strPassword = ToBytes(m_editPassword->text());
+    m_settings.m_strIpAddress = m_loadedIp.Bytes(m_ipAddress->GetAddressText());
+    m_settings.m_strPeriod = m_loadedPeriod.Bytes(m_editPeriod->text());
+    m_settings.m_strFolder = m_loadedFolder.Bytes(m_editFolder->text());
+    m_settings.m_strPassword = PasswordBytes();
     m_settings.m_bOverwrite = m_bOverwriteFile ? 1 : 0;
     m_settings.m_bLocalTimezone = m_bUseLocalTimezone ? 1 : 0;
     return WriteSettingsFile(&m_settings);
@@ -180,6 +181,26 @@ void CMainDialog::FailCheck(const QString& message, QWidget* focus)
 {
     platform::MessageBox(message);
     focus->setFocus();
+}
+
+std::string CMainDialog::PasswordBytes() const
+{
+    return m_loadedPassword.Bytes(m_editPassword->text());
+}
+
+bool CMainDialog::CheckFolder()
+{
+    if (m_editFolder->text().isEmpty()) {
+        // To Browse, not to the edit: the folder is meant to be chosen.
+        FailCheck(QStringLiteral("Error! Folder to save data is not entered."), m_btnBrowse);
+        return false;
+    }
+    // A zero byte would end the path early: it would name another file than the one shown.
+    if (m_loadedFolder.Bytes(m_editFolder->text()).find('\0') != std::string::npos) {
+        FailCheck(platform::FileErrorText(platform::FileCause::BadPath, m_editFolder->text()), m_btnBrowse);
+        return false;
+    }
+    return true;
 }
 
 bool CMainDialog::CheckAddressAndPassword()
@@ -204,7 +225,7 @@ void CMainDialog::OnStart()
         m_pCollector = std::make_unique<CCollector>(this);
     m_pCollector->SetOidList(m_oidList);
     m_pCollector->SetAgent(m_ipAddress->GetAddressText());
-    m_pCollector->SetCommunity(m_editPassword->text());
+    m_pCollector->SetCommunity(PasswordBytes());
 
     if (m_editPeriod->text().isEmpty()) {
         FailCheck(QStringLiteral("Error! Time(sec) is not entered."), m_editPeriod);
@@ -214,11 +235,8 @@ void CMainDialog::OnStart()
     // Saturated, not wrapped; the collector bounds it to what its timer can do.
     m_pCollector->SetPeriod(CCollector::PeriodFromText(m_editPeriod->text()));
 
-    if (m_editFolder->text().isEmpty()) {
-        // To Browse, not to the edit: the folder is meant to be chosen.
-        FailCheck(QStringLiteral("Error! Folder to save data is not entered."), m_btnBrowse);
+    if (!CheckFolder())
         return;
-    }
 
     m_pCollector->SetFolder(m_editFolder->text());
     m_pCollector->StartRun();
@@ -269,15 +287,15 @@ void CMainDialog::OnGetOid()
 {
     if (!CheckAddressAndPassword())
         return;
-    RunOidGenDialog(m_ipAddress->GetAddressText(), m_editPassword->text());
+    RunOidGenDialog(m_ipAddress->GetAddressText().toStdString(), PasswordBytes());
     m_btnStart->setEnabled(!m_oidList.empty());
 }
 
-void CMainDialog::RunOidGenDialog(const QString& ipAddress, const QString& community)
+void CMainDialog::RunOidGenDialog(const std::string& ipAddress, const std::string& community)
 {
     COidGenDialog dialog;
-    dialog.m_strIpAddress = ToBytes(ipAddress);
-    dialog.m_strCommunity = ToBytes(community);
+    dialog.m_strIpAddress = ipAddress;
+    dialog.m_strCommunity = community;
     // On Cancel the old list stays.
     if (platform::ExecModal(dialog) == QDialog::Accepted) {
         m_oidList = dialog.m_oidList;
@@ -297,12 +315,8 @@ void CMainDialog::OnDownload()
 {
     // Written before the checks: the download driver reads its inputs from the record.
     SaveSettings();
-    if (!CheckAddressAndPassword())
+    if (!CheckAddressAndPassword() || !CheckFolder())
         return;
-    if (m_editFolder->text().isEmpty()) {
-        FailCheck(QStringLiteral("Error! Folder to save data is not entered."), m_btnBrowse);
-        return;
-    }
 
     m_report.m_bLocalZone = m_bUseLocalTimezone;
 
@@ -360,14 +374,14 @@ void CMainDialog::OnDownloadFinished()
     m_checkOverwrite->setEnabled(true);
 }
 
-void CMainDialog::OnCheckOverwrite()
+void CMainDialog::OnCheckOverwrite(bool checked)
 {
-    m_bOverwriteFile = !m_bOverwriteFile;
+    m_bOverwriteFile = checked;
 }
 
-void CMainDialog::OnCheckLocalTimezone()
+void CMainDialog::OnCheckLocalTimezone(bool checked)
 {
-    m_bUseLocalTimezone = !m_bUseLocalTimezone;
+    m_bUseLocalTimezone = checked;
 }
 
 void CMainDialog::OnAbout()
@@ -378,10 +392,13 @@ void CMainDialog::OnAbout()
 
 void CMainDialog::keyPressEvent(QKeyEvent* event)
 {
-    // Enter that no push button took (an edit, a check box or the list has the focus) is the
-    // dialog's OK command: the program ends, as with Exit.
+    // Enter on a focused push button presses it; anywhere else (an edit, a check box, the list)
+    // it is the dialog's OK command: the program ends, as with Exit.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        accept();
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled())
+            button->click();
+        else
+            accept();
         return;
     }
     CTrayDialog::keyPressEvent(event);

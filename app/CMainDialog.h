@@ -4,7 +4,6 @@
 #include "collect/ICollectorView.h"
 #include "download/CDatalogReport.h"
 #include "download/getdata.h"
-#include "platform/IStatusReporter.h"
 
 #include <memory>
 #include <string>
@@ -28,7 +27,7 @@ class QPushButton;
 //
 // Template 102, laid out in dialog units. Control ids are kept as the widgets' object names
 // ("1000", ...), so GetDlgItem finds them.
-class CMainDialog : public CTrayDialog, public IStatusReporter, public ICollectorView {
+class CMainDialog : public CTrayDialog, public ICollectorView {
     Q_OBJECT
 public:
     enum ControlId {
@@ -99,8 +98,9 @@ public slots:
     void OnDownload();
     // The end of a download: Download and the two check boxes are on again.
     void OnDownloadFinished();
-    void OnCheckOverwrite();
-    void OnCheckLocalTimezone();
+    // The option flags follow their boxes' state, however it changed.
+    void OnCheckOverwrite(bool checked);
+    void OnCheckLocalTimezone(bool checked);
     void OnAbout();
     // The background menu's plots: the data file of the address and folder in the window (the
     // running collection's, live), and any data or report file the user picks.
@@ -115,9 +115,13 @@ private:
     void CreateControls();
     void OnInitDialog();
     // Runs the Generate OID dialog for the address and community; on OK takes its OID list.
-    void RunOidGenDialog(const QString& ipAddress, const QString& community);
+    void RunOidGenDialog(const std::string& ipAddress, const std::string& community);
     // The checks shared by Get OID and Download; false after the message and focus move.
     bool CheckAddressAndPassword();
+    // The folder checks of Start and Download: entered, and without a zero byte.
+    bool CheckFolder();
+    // The community as it goes to the unit.
+    std::string PasswordBytes() const;
     // Message box, then the focus to the control to fix.
     void FailCheck(const QString& message, QWidget* focus);
 
@@ -150,6 +154,15 @@ private:
     std::unique_ptr<CDownloadDriver> m_pDownload; // destroyed first: it waits for its thread
     QProgressBar* m_progressDownload = nullptr;
     int m_nExitStatus = 0;
+    // A settings text as the file gave it and as its control read right after loading: until
+    // the user changes the control's text, the file's bytes go out (to the unit, back into the
+    // file) unchanged, whatever they are.
+    struct CLoadedText {
+        std::string bytes;
+        QString shown;
+        std::string Bytes(const QString& now) const;
+    };
+    CLoadedText m_loadedIp, m_loadedPeriod, m_loadedFolder, m_loadedPassword;
     bool m_bCollecting = false;
     bool m_bOverwriteFile = false;
     bool m_bUseLocalTimezone = false;

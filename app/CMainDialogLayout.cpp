@@ -93,6 +93,11 @@ void CMainDialog::CreateControls()
     m_checkLocalTimezone = du.Place(new QCheckBox(QStringLiteral("Use local timezone"), this), 127, 107, 74, 12, IdCheckLocalTimezone);
     m_btnDownload = du.Place(new QPushButton(QStringLiteral("Download"), this), 227, 104, 45, 17, IdDownload);
 
+    // Enter in an edit ends the program, so no button may look like the default one; a focused
+    // button still takes Enter (keyPressEvent).
+    for (QPushButton* button : {m_btnBrowse, m_btnStart, m_btnStop, m_btnGetOid, m_btnExit, m_btnDownload})
+        button->setAutoDefault(false);
+
     const QList<QWidget*> tabOrder = {m_ipAddress, m_editPassword, m_editPeriod, m_editFolder, m_btnBrowse,
                                       m_btnStart,  m_btnStop,      m_btnGetOid,  m_btnExit,    m_listStatus,
                                       m_checkOverwrite, m_checkLocalTimezone, m_btnDownload};
@@ -104,7 +109,8 @@ void CMainDialog::CreateControls()
     connect(m_btnBrowse, &QPushButton::clicked, this, &CMainDialog::OnBrowse);
     connect(m_btnStop, &QPushButton::clicked, this, &CMainDialog::OnStop);
     connect(m_btnExit, &QPushButton::clicked, this, &QDialog::reject);
-    connect(m_checkOverwrite, &QCheckBox::clicked, this, &CMainDialog::OnCheckOverwrite);
-    connect(m_checkLocalTimezone, &QCheckBox::clicked, this, &CMainDialog::OnCheckLocalTimezone);
+    // toggled, not clicked: a box changed through its accessibility action is not clicked.
+    connect(m_checkOverwrite, &QCheckBox::toggled, this, &CMainDialog::OnCheckOverwrite);
+    connect(m_checkLocalTimezone, &QCheckBox::toggled, this, &CMainDialog::OnCheckLocalTimezone);
     connect(m_btnDownload, &QPushButton::clicked, this, &CMainDialog::OnDownload);
 }

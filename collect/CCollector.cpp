@@ -54,6 +54,11 @@ void CCollector::SetAgent(const QString& agent)
 
 void CCollector::SetCommunity(const QString& community)
 {
+    m_strCommunity = community.toStdString();
+}
+
+void CCollector::SetCommunity(const std::string& community)
+{
     m_strCommunity = community;
 }
 
@@ -103,7 +108,7 @@ void CCollector::StartRun()
     }
 
     auto run = std::make_shared<CCollectRun>(m_pViewLink, path, m_strAgent.toStdString(),
-                                             m_strCommunity.toStdString(), m_oidList);
+                                             m_strCommunity, m_oidList);
     if (const CDataFile::Result opened = run->Open(mode); !opened.ok()) {
         m_strError = opened.Text(path);
         platform::MessageBox(m_strError);

@@ -46,6 +46,8 @@ public:
     void SetOidList(const std::vector<std::string>& oidList);
     void SetAgent(const QString& agent);
     void SetCommunity(const QString& community);
+    // The community's bytes, sent as they are.
+    void SetCommunity(const std::string& community);
     void SetPeriod(std::int32_t period);
     void SetFolder(const QString& folder);
 
@@ -78,8 +80,6 @@ public:
     // The data file of the active run (empty without one).
     QString DataFilePath() const;
     const QTimer& Timer() const { return m_timer; }
-    // Worker threads that have not been joined yet (finished ones are joined at the next tick).
-    int WorkerCount() const { return static_cast<int>(m_workers.size()); }
 
 private:
     struct CWorker {
@@ -94,7 +94,7 @@ private:
     const std::shared_ptr<CViewLink> m_pViewLink;
     QString m_strFolder;
     std::shared_ptr<CCollectRun> m_pRun; // the active run, with its m_file, m_bStopped, m_bCycleBusy
-    QString m_strCommunity;
+    std::string m_strCommunity;
     QString m_strAgent;
     std::int32_t m_nPeriod = 0;
     QString m_strError;   // the last file error of StartRun

@@ -16,6 +16,12 @@ CDataFile::Result Failure(FileCause cause, int err)
     return {cause, err};
 }
 
+// The system would take such a path as ending at its zero byte, naming another file.
+bool HasZeroByte(const QString& path)
+{
+    return path.contains(QChar(0));
+}
+
 // A path whose folder is missing also fails with ENOENT; that is a bad path, not a missing file.
 CDataFile::Result OpenFailure(const QString& path, int err)
 {
@@ -61,6 +67,8 @@ int OpenNative(const QString& path, int flags)
 
 CDataFile::Result CDataFile::TestExists(const QString& path)
 {
+    if (HasZeroByte(path))
+        return Failure(FileCause::BadPath, EINVAL);
     const int fd = OpenNative(path, O_RDONLY);
     if (fd < 0)
         return OpenFailure(path, errno);
@@ -82,6 +90,8 @@ CDataFile::~CDataFile()
 CDataFile::Result CDataFile::Open(const QString& path, Mode mode)
 {
     Close();
+    if (HasZeroByte(path))
+        return Failure(FileCause::BadPath, EINVAL);
     const int fd = OpenNative(path, mode == Mode::SaveContinuously ? O_WRONLY : O_WRONLY | O_CREAT);
     if (fd < 0)
         return OpenFailure(path, errno);

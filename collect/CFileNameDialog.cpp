@@ -59,6 +59,7 @@ CFileNameDialog::CFileNameDialog(const QString& fileName, QWidget* parent)
 
     m_staticStatus = new QLabel(QStringLiteral("status"), this);
     m_staticStatus->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    m_staticStatus->setTextFormat(Qt::PlainText); // it names a file
     m_staticStatus->setGeometry(du.Rect(5, 89, 218, 14));
 
     // Initialisation: the existing name, Save Continuously chosen, the edit off.

@@ -1,12 +1,11 @@
 #pragma once
-#include <QString>
+#include "platform/IStatusReporter.h"
 
-// What the collector needs of the main window: its status operations, the setting inputs, the
-// Start, Stop and Get OID buttons, the status list and a parent for the File Name dialog.
-// UI thread only: the collector's workers reach it through platform::SendToUi. Tests implement
-// it headless. The status operations have the same signatures as IStatusReporter's, so one
-// override in the main window serves both.
-class ICollectorView {
+// What the collector needs of the main window: its status operations (lamp state 3 also
+// after a failed write), the setting inputs, the Start, Stop and Get OID buttons, the status
+// list and a parent for the File Name dialog. UI thread only: the collector's workers reach it
+// through platform::SendToUi. Tests implement it headless.
+class ICollectorView : public IStatusReporter {
 public:
     enum class RunButton { Start, Stop, GetOid };
     // What to do with a data file that exists (the File Name dialog's choices); 0 is Cancel.
@@ -15,12 +14,6 @@ public:
     static constexpr int kOverwrite = 2;
     static constexpr int kRename = 3;
 
-    virtual ~ICollectorView() = default;
-
-    virtual void AddStatusLine(const QString& text, bool isFileLink) = 0;
-    virtual void SetStatusText(const QString& text) = 0;
-    // 1 idle (red), 2 collecting normally (green), 3 the last read or write failed (yellow).
-    virtual void SetStatusLamp(int state) = 0;
     // The folder, password and period edits, Browse and the IP address control.
     virtual void EnableSettingInputs(bool enable) = 0;
     virtual void EnableRunButton(RunButton button, bool enable) = 0;

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int kNoSuchName = 2;
-constexpr int kNoAccess = 6;
 constexpr int kArrayCount = 8;
 constexpr int kArrayEntries = 8;
 
@@ -110,7 +108,7 @@ void CSensorScan::SetStatus(const std::string& text)
 
 void CSensorScan::ShowMessage(const std::string& text)
 {
-    if (m_pView)
+    if (m_pView && !m_bAbandon)
         m_pView->ShowMessageBox(text);
 }
 
@@ -126,6 +124,7 @@ int CSensorScan::ScanUnit()
     m_nSensorCount = 0;
     m_nPortCount = 0;
     CSnmpSession session;
+    session.SetAbandonFlag(&m_bAbandon);
     std::string openText;
     if (!session.Open(m_strIpAddress, m_strCommunity, m_nTimeout, m_nRetries, openText)) {
         ShowMessage("Open SNMP error");
@@ -139,9 +138,9 @@ int CSensorScan::ScanUnit()
         // Port count: an answer at index 2 means 8 ports, noSuchName means 2.
         if (Read(session, {ExpandedOid(oidtpl::kTable16Status, 2)}, values, errorCode)) {
             m_nPortCount = 8;
-        } else if (errorCode == kNoSuchName) {
+        } else if (errorCode == CSnmpSession::kNoSuchName) {
             m_nPortCount = 2;
-        } else if (errorCode == kNoAccess) {
+        } else if (errorCode == CSnmpSession::kNoAccess) {
             SetStatus(Format(" Cannot access IP %s because you may entered a wrong password. ", m_strIpAddress));
             return 0;
         } else {
@@ -153,7 +152,7 @@ int CSensorScan::ScanUnit()
         if (Read(session, {ExpandedOid(oidtpl::kNumberingBase)}, values, errorCode)) {
             m_bHasSubTables = true;
             m_bZeroBasedPorts = ValueNumber(ValueAt(values, 0)) == 0;
-        } else if (errorCode == kNoSuchName) {
+        } else if (errorCode == CSnmpSession::kNoSuchName) {
             m_bHasSubTables = false;
             m_bZeroBasedPorts = true;
         }

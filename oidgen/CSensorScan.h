@@ -2,6 +2,7 @@
 #include "oidgen/CSensorRow.h"
 #include "oidgen/IScanView.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,10 @@ public:
     // Walks sensor arrays 1 to 8 with 8 entries each; results as WalkSubTable.
     int WalkSensorArrays(CSnmpSession& session);
 
+    // From any thread: the scan ends as soon as it can. The read under way gives up within
+    // about a second, no further request goes out, and no message box is shown.
+    void Abandon() { m_bAbandon = true; }
+
     // The number in a value text: leading blanks skipped, an optional sign, decimal digits up
     // to the first other character; 0 without digits. Saturates at the int range.
     static int ValueNumber(const std::string& text);
@@ -67,4 +72,5 @@ private:
     void ShowMessage(const std::string& text);
 
     IScanView* m_pView = nullptr;
+    std::atomic<bool> m_bAbandon{false};
 };

@@ -2,6 +2,7 @@
 
 #include "platform/DialogUnits.h"
 #include "platform/Resources.h"
+#include "platform/TextBytes.h"
 #include "platform/UiThread.h"
 #include "ui/CGifAnimator.h"
 
@@ -22,11 +23,6 @@ constexpr int kRowIconsId = 135;
 constexpr int kScanStartDelayMs = 500;
 const QSize kRowIconSize(19, 20);
 
-QString FromBytes(const std::string& bytes)
-{
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
 CSensorRow* RowOf(const QTreeWidgetItem* item)
 {
     return reinterpret_cast<CSensorRow*>(item->data(0, Qt::UserRole).value<quintptr>());
@@ -42,11 +38,13 @@ COidGenDialog::COidGenDialog(QWidget* parent) : QDialog(parent)
 COidGenDialog::~COidGenDialog()
 {
     if (m_pScanThread.joinable()) {
-        // Normally the worker is past OnScanFinished here (the dialog cannot end before). When
-        // the program is torn down under a running scan, the worker still uses this object: let
-        // its pending calls run until it is done, so nothing it touches is gone.
+        // Normally the worker is past OnScanFinished here (the dialog cannot end before). Only
+        // the program's end tears the dialog down under a running scan: cut the scan short, and
+        // let the worker's pending calls run until it is done, so nothing it touches is gone.
+        // The wait sleeps in the event loop; the worker's last act wakes it.
+        Abandon();
         while (!m_bWorkerDone)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         m_pScanThread.join();
     }
 }
@@ -89,7 +87,9 @@ void COidGenDialog::CreateControls()
 
     m_staticStatus = du.Place(new QLabel(QStringLiteral("Status"), this), 5, 156, 304, 14, IdStatus);
     m_staticStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    m_staticStatus->setAccessibleName(QStringLiteral("Status"));
+    // Plain text: it shows the unit's address. No fixed accessible name, so a screen reader
+    // reads the label's text, whatever the scan has put there.
+    m_staticStatus->setTextFormat(Qt::PlainText);
     m_animation = du.Place(new CGifAnimator(this), 259, 100, 31, 30, IdAnimation);
     m_animation->setAccessibleName(QStringLiteral("Busy"));
 
@@ -125,7 +125,7 @@ void COidGenDialog::OnInitDialog()
         m_animation->ShowPicture();
     char text[160];
     std::snprintf(text, sizeof text, " Finding sensor online at IP %s .", m_strIpAddress.c_str());
-    m_strStatus = QString::fromUtf8(text);
+    m_strStatus = platform::TextFromBytes(text);
     SetStatusText(text);
     m_pScanThread = std::thread([this] { ScanThreadProc(this); });
 }
@@ -168,6 +168,7 @@ int COidGenDialog::ScanThreadProc(COidGenDialog* dialog)
     dialog->ScanUnit();
     dialog->OnScanFinished();
     dialog->m_bWorkerDone = true; // nothing of the dialog is used after this
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection); // wakes a waiting end
     return 1;
 }
 
@@ -194,9 +195,9 @@ void COidGenDialog::AddListItem(const std::string& label, int iconIndex, const s
 {
     platform::SendToUi([=, this] {
         auto* item = new QTreeWidgetItem(m_listSensors);
-        item->setText(0, FromBytes(label));
-        item->setText(1, FromBytes(description));
-        item->setText(2, FromBytes(status));
+        item->setText(0, platform::TextFromBytes(label));
+        item->setText(1, platform::TextFromBytes(description));
+        item->setText(2, platform::TextFromBytes(status));
         // An index past the image list shows no icon; an empty one of the same size keeps the
         // labels of all rows in one column.
         if (iconIndex >= 0 && iconIndex < static_cast<int>(m_imageList.size()))
@@ -216,7 +217,7 @@ void COidGenDialog::CheckAllItems()
 
 void COidGenDialog::SetStatusText(const std::string& text)
 {
-    platform::SendToUi([this, text] { m_staticStatus->setText(FromBytes(text)); });
+    platform::SendToUi([this, text] { m_staticStatus->setText(platform::TextFromBytes(text)); });
 }
 
 QString COidGenDialog::StatusText() const

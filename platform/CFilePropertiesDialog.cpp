@@ -29,6 +29,7 @@ CFilePropertiesDialog::CFilePropertiesDialog(const QString& path, QWidget* paren
     auto* form = new QFormLayout;
     auto addRow = [this, form](const QString& label, const QString& value) {
         auto* text = new QLabel(value, this);
+        text->setTextFormat(Qt::PlainText); // paths are shown as they are, never as markup
         text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         text->setAccessibleName(label);
         form->addRow(label, text);

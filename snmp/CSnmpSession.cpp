@@ -22,10 +22,10 @@
 
 namespace {
 
-constexpr int kTimeoutErrorCode = 40;
-constexpr int kNoSuchName = 2;
-constexpr int kNoAccess = 6;
 constexpr long kMaxTimeoutSeconds = 3600;
+// The longest single wait for the sockets: how late an abandoned read notices.
+constexpr long kWaitSliceMicroseconds = 250000;
+static_assert(CSnmpSession::kAbandonedCode == SNMPERR_ABORT);
 
 // net-snmp's session open walks process-wide lists (transports, session list, request-id
 // seeds) without locking in non-reentrant builds such as Debian's.
@@ -273,6 +273,8 @@ bool CSnmpSession::StartGet(const std::vector<std::string>& oids, std::string& e
         WaitAll({this});
     m_pPending.reset();
 
+    if (Abandoned())
+        return FailAbandoned(errorText, errorCode);
     if (!m_hSession) {
         errorText = "Error: Session not open";
         return false;
@@ -333,11 +335,15 @@ void CSnmpSession::WaitAll(const std::vector<CSnmpSession*>& sessions)
         netsnmp_large_fd_set fds;
         netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
         int numfds = 0;
-        timeval wait{1, 0};
+        timeval wait{0, kWaitSliceMicroseconds};
         bool anyWaiting = false;
         for (CSnmpSession* session : sessions) {
             if (!session->Waiting())
                 continue;
+            if (session->Abandoned()) {
+                session->StopWaiting(); // FinishGet closes the session
+                continue;
+            }
             int block = 0;
             if (session->m_hSession)
                 snmp_sess_select_info2_flags(session->m_hSession, &numfds, &fds, &wait, &block,
@@ -377,6 +383,8 @@ bool CSnmpSession::FinishGet(std::vector<std::string>& values, std::string& erro
     }
     if (Waiting())
         WaitAll({this});
+    if (Abandoned())
+        return FailAbandoned(errorText, errorCode);
     PendingGet& pending = *m_pPending;
 
     if (pending.status == STAT_TIMEOUT) {
@@ -432,6 +440,14 @@ bool CSnmpSession::IsValidOid(const std::string& text)
 {
     std::vector<oid> subids;
     return ConvertOid(text, subids);
+}
+
+bool CSnmpSession::FailAbandoned(std::string& errorText, int& errorCode)
+{
+    Close(); // drops a request still in flight; m_pPending, which it points into, stays till then
+    errorCode = kAbandonedCode;
+    errorText = "Error: Request abandoned";
+    return false;
 }
 
 bool CSnmpSession::Close()

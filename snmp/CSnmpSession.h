@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,18 @@ public:
              int& errorCode);
     bool Close();
 
+    // Lets the owner cut reads short from another thread (the program is ending): once *abandon
+    // is true, a wait under way ends within about a second, the session closes, and no later
+    // request is sent. Such a Get fails with kAbandonedCode. Null (the default): never.
+    void SetAbandonFlag(const std::atomic<bool>* abandon) { m_pAbandon = abandon; }
+    static constexpr int kAbandonedCode = -22; // net-snmp's SNMPERR_ABORT
+
+    // Error codes of Get that callers tell apart: error-statuses of the unit (RFC 1157's
+    // noSuchName, RFC 3416's noAccess) and the time-out.
+    static constexpr int kNoSuchName = 2;
+    static constexpr int kNoAccess = 6;
+    static constexpr int kTimeoutErrorCode = 40;
+
     // Get in three steps, for reading many units at once from one thread: StartGet sends the
     // request and returns at once; WaitAll waits until every given session's request has its
     // answer or has run out of time-out and resends (each session by its own); FinishGet hands
@@ -59,9 +72,13 @@ public:
 private:
     bool Waiting() const;
     void StopWaiting();
+    bool Abandoned() const { return m_pAbandon && m_pAbandon->load(); }
+    // Closes the session for good and reports the abandoned read; always false.
+    bool FailAbandoned(std::string& errorText, int& errorCode);
 
     void* m_hSession = nullptr; // net-snmp single-session handle; null when not open
     // The request in flight or its answer, from StartGet to FinishGet; net-snmp's callback
     // points into it, so it lives as long as the session may still call back.
     std::unique_ptr<PendingGet> m_pPending;
+    const std::atomic<bool>* m_pAbandon = nullptr;
 };

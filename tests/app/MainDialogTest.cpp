@@ -5,6 +5,7 @@
 #include "app/CAboutDialog.h"
 #include "app/CIpAddressCtrl.h"
 #include "app/CMainDialog.h"
+#include "oidgen/ReadOidDlg.h"
 #include "platform/DialogUnits.h"
 #include "platform/MessageBox.h"
 #include "platform/ModalDialog.h"
@@ -12,12 +13,14 @@
 #include "ui/CStatusListBox.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -265,6 +268,60 @@ TEST_F(MainDialogTest, DownloadWritesTheSettingsThenChecksAddressPasswordFolder)
     EXPECT_TRUE(Button(CMainDialog::IdCheckLocalTimezone)->isEnabled());
 }
 
+TEST_F(MainDialogTest, SettingsTextsAreBytesKeptUnlessTheUserEditsThem)
+{
+    // Texts of the original platform's 8-bit code page, and UTF-8 ones; the empty period makes
+    // Start stop right after writing the settings.
+    const QByteArray password("caf\xE9");
+    const QByteArray folder("/data/d\xC3\xA9j\xC3\xA0 \xFF");
+    const QByteArray file = Version2File("127.0.0.1", "", folder, password, 1, 0);
+    Open(file, true);
+    EXPECT_EQ(Edit(CMainDialog::IdPassword)->text(), QStringLiteral(u"caf\u00E9")) << "read as Latin-1";
+    EXPECT_EQ(Edit(CMainDialog::IdFolder)->text(), QStringLiteral(u"/data/d\u00C3\u00A9j\u00C3\u00A0 \u00FF"))
+        << "not UTF-8 as a whole: every byte as Latin-1";
+
+    m_dialog->OnStart();
+    EXPECT_EQ(ReadFileBytes(kFile).toHex(' '), file.toHex(' ')) << "written back unchanged";
+    std::string community;
+    platform::SetModalHandler([&](QDialog& dialog) -> std::optional<int> {
+        if (auto* oidGen = qobject_cast<COidGenDialog*>(&dialog))
+            community = oidGen->m_strCommunity;
+        return QDialog::Rejected;
+    });
+    m_dialog->OnGetOid();
+    platform::SetModalHandler({});
+    EXPECT_EQ(community, password.toStdString()) << "the unit gets the same bytes";
+
+    Edit(CMainDialog::IdPassword)->setText(QStringLiteral(u"caf\u00E9!"));
+    m_dialog->OnStart();
+    EXPECT_EQ(ReadFileBytes(kFile).toHex(' '),
+              Version2File("127.0.0.1", "", folder, "caf\xC3\xA9!", 1, 0).toHex(' '))
+        << "an edited field goes out as typed, in UTF-8";
+}
+
+TEST_F(MainDialogTest, AFolderWithAZeroByteIsRefusedAndNothingIsWritten)
+{
+    const QByteArray victim = (m_cwd.Path() + QStringLiteral("/victim.txt")).toUtf8();
+    WriteFileBytes(QString::fromUtf8(victim), "precious\r\n");
+    Open(Version2File("127.0.0.1", "10", victim + QByteArray(1, '\0'), "public", 0, 0), true);
+    EXPECT_EQ(Edit(CMainDialog::IdFolder)->text(), QString::fromUtf8(victim) + QChar(0x2400)) << "shown, not hidden";
+    const QString refused = QString::fromUtf8(victim) + QChar(0x2400) + QStringLiteral(" contains an incorrect path.");
+    int dialogs = 0;
+    platform::SetModalHandler([&](QDialog&) -> std::optional<int> {
+        ++dialogs;
+        return QDialog::Rejected;
+    });
+    m_dialog->OnStart();
+    m_dialog->OnDownload();
+    QTest::qWait(50);
+    platform::SetModalHandler({});
+    EXPECT_EQ(m_spy.texts(), (QStringList{refused, refused}));
+    EXPECT_EQ(Focus(), Button(CMainDialog::IdBrowse));
+    EXPECT_EQ(dialogs, 0);
+    EXPECT_EQ(ReadFileBytes(QString::fromUtf8(victim)), "precious\r\n");
+    EXPECT_EQ(QDir(m_cwd.Path()).entryList(QDir::Files), (QStringList{kFile, QStringLiteral("victim.txt")}));
+}
+
 TEST_F(MainDialogTest, EnterInAnEditEndsTheDialogLikeExit)
 {
     Open();
@@ -295,9 +352,11 @@ TEST_F(MainDialogTest, EscapeAndExitCancelTheDialog)
     EXPECT_EQ(m_dialog->result(), QDialog::Rejected);
 }
 
-TEST_F(MainDialogTest, EnterOnAFocusedButtonPressesIt)
+TEST_F(MainDialogTest, EnterOnAFocusedButtonPressesItYetNoButtonLooksLikeTheDefault)
 {
     Open();
+    for (const QPushButton* button : m_dialog->findChildren<QPushButton*>())
+        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->text().toStdString();
     Type(CMainDialog::IdPassword, QString());
     Button(CMainDialog::IdGetOid)->setFocus();
     QTest::keyClick(Button(CMainDialog::IdGetOid), Qt::Key_Return);
@@ -408,6 +467,16 @@ TEST_F(MainDialogTest, CheckBoxesKeepTheOptionFlagsInStep)
     StartWithoutRun();
     EXPECT_EQ(m_dialog->Settings().m_bOverwrite, 0);
     EXPECT_EQ(m_dialog->Settings().m_bLocalTimezone, 1);
+
+    // Toggled as screen readers and scripts do it, through the accessibility action.
+    for (int id : {CMainDialog::IdCheckOverwrite, CMainDialog::IdCheckLocalTimezone})
+        QAccessible::queryAccessibleInterface(Button(id))->actionInterface()->doAction(
+            QAccessibleActionInterface::toggleAction());
+    Type(CMainDialog::IdFolder, QString());
+    m_dialog->OnDownload(); // writes the settings, then stops at the empty folder
+    EXPECT_TRUE(Button(CMainDialog::IdCheckOverwrite)->isChecked());
+    EXPECT_EQ(m_dialog->Settings().m_bOverwrite, 1);
+    EXPECT_EQ(m_dialog->Settings().m_bLocalTimezone, 0);
 }
 
 TEST_F(MainDialogTest, AboutBoxFromF1AndFromTheBackgroundMenu)

@@ -117,6 +117,17 @@ TEST_F(DataFile, OpenModesAppendEmptyOrCreate)
     EXPECT_FALSE(QDir(Path("nofolder")).exists());
     ASSERT_TRUE(file.Open(Path("fresh.txt"), CDataFile::Mode::NewFile).ok());
     EXPECT_TRUE(QFile::exists(Path("fresh.txt")));
+    file.Close();
+
+    // A zero byte would end the path at fresh.txt: refused before the system sees it.
+    ASSERT_TRUE(file.Open(Path("fresh.txt"), CDataFile::Mode::SaveContinuously).ok());
+    ASSERT_TRUE(file.WriteLine("kept\r\n").ok());
+    file.Close();
+    const QString cut = Path("fresh.txt") + QChar(0) + QStringLiteral("/data.txt");
+    EXPECT_EQ(CDataFile::TestExists(cut).cause, FileCause::BadPath);
+    for (const auto mode : {CDataFile::Mode::SaveContinuously, CDataFile::Mode::Overwrite, CDataFile::Mode::NewFile})
+        EXPECT_EQ(file.Open(cut, mode).cause, FileCause::BadPath);
+    EXPECT_EQ(ReadFile(Path("fresh.txt")), "kept\r\n");
 }
 
 TEST_F(DataFile, OthersMayReadButNotWriteWhileItIsOpen)
