@@ -38,7 +38,6 @@ public:
         }
     }
     void SetStatusText(const QString&) override {}
-    QString GetStatusText() const override { return {}; }
     void SetStatusLamp(int) override {}
     void EnableSettingInputs(bool) override {}
     void EnableRunButton(RunButton, bool) override {}

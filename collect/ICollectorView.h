@@ -14,6 +14,9 @@ public:
     static constexpr int kOverwrite = 2;
     static constexpr int kRename = 3;
 
+    // The collector never reads the status text back; a view that shows one overrides this.
+    QString GetStatusText() const override { return {}; }
+
     // The folder, password and period edits, Browse and the IP address control.
     virtual void EnableSettingInputs(bool enable) = 0;
     virtual void EnableRunButton(RunButton button, bool enable) = 0;

@@ -21,7 +21,6 @@ public:
 
     void AddStatusLine(const QString& text, bool isFileLink) override;
     void SetStatusText(const QString& text) override { statusText = text; }
-    QString GetStatusText() const override { return statusText; }
     void SetStatusLamp(int state) override { lamps.push_back(state); }
     void EnableSettingInputs(bool enable) override { inputsEnabled = enable; }
     void EnableRunButton(RunButton button, bool enable) override { buttons[button] = enable; }

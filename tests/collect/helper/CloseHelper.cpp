@@ -21,7 +21,6 @@ class CQuietView : public ICollectorView {
 public:
     void AddStatusLine(const QString&, bool) override {}
     void SetStatusText(const QString&) override {}
-    QString GetStatusText() const override { return {}; }
     void SetStatusLamp(int) override {}
     void EnableSettingInputs(bool) override {}
     void EnableRunButton(RunButton, bool) override {}
