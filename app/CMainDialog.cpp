@@ -422,7 +422,7 @@ void CMainDialog::OnPlotDataFile()
         : m_editFolder->text() + QStringLiteral("/data") + m_ipAddress->GetAddressText() + QStringLiteral(".txt");
     QStringList names;
     for (const std::string& name : m_sensorNames)
-        names.append(FromBytes(name));
+        names.append(platform::TextFromBytes(name));
     CPlotWindow::Open(path, names, true, this);
 }
 
