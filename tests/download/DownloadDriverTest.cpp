@@ -216,6 +216,11 @@ TEST(DownloadDriverHalt, NoSocketHaltsTheProgram)
     RecordingView view;
     CDownloadDriver driver(client, report, view);
     DownloadSettings settings {testsupport::CurrentTestAddress(), "public", "/nonexistent", false, false};
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers probe memory through a pipe; with no descriptor left they report our own
+    // objects as broken. The plain tree runs this test.
+    GTEST_SKIP() << "needs every descriptor used up, which the sanitizers cannot work under";
+#endif
 
     // Use up every descriptor below a lowered limit, so the socket cannot be made.
     rlimit old {};
