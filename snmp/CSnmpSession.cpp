@@ -11,9 +11,10 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,12 +52,16 @@ bool Encodable(const std::vector<oid>& subids)
 bool ConvertOid(const std::string& text, std::vector<oid>& subids)
 {
     static constexpr oid kMib2[] = {1, 3, 6, 1, 2, 1};
-    subids.clear();
+    // Parsed into a fixed buffer and copied once: a collection cycle converts every OID anew.
+    oid parsed[MAX_OID_LEN];
+    std::size_t count = 0;
     std::string::size_type pos = 0;
-    if (!text.empty() && text[0] == '.')
+    if (!text.empty() && text[0] == '.') {
         pos = 1;
-    else
-        subids.assign(std::begin(kMib2), std::end(kMib2));
+    } else {
+        std::copy(std::begin(kMib2), std::end(kMib2), parsed);
+        count = std::size(kMib2);
+    }
     if (pos >= text.size())
         return false;
     while (true) {
@@ -68,13 +73,13 @@ bool ConvertOid(const std::string& text, std::vector<oid>& subids)
                 return false;
             ++pos;
         }
-        if (pos == start)
-            return false; // empty sub-identifier or a foreign character
-        subids.push_back(static_cast<oid>(value));
-        if (subids.size() > MAX_OID_LEN)
-            return false;
-        if (pos == text.size())
+        if (pos == start || count == MAX_OID_LEN)
+            return false; // empty sub-identifier, a foreign character or too many
+        parsed[count++] = static_cast<oid>(value);
+        if (pos == text.size()) {
+            subids.assign(parsed, parsed + count);
             return Encodable(subids);
+        }
         if (text[pos] != '.')
             return false;
         ++pos; // a trailing dot leaves an empty sub-identifier and fails above
@@ -107,15 +112,14 @@ struct CSnmpSession::PendingGet {
     std::vector<std::vector<oid>> names; // what was asked for, in order
     bool waiting = true;
     int status = STAT_ERROR;
-    netsnmp_pdu* response = nullptr;
+    // The answer, taken while net-snmp's callback holds the response (it frees it afterwards):
+    // the unit's error-status and index, or the values as text.
+    long errorStatus = 0;
+    long errorIndex = 0;
+    std::vector<std::string> values;
     std::chrono::steady_clock::time_point sent;
     std::chrono::steady_clock::time_point done;
 
-    ~PendingGet()
-    {
-        if (response)
-            snmp_free_pdu(response);
-    }
     void Finish(int finalStatus)
     {
         status = finalStatus;
@@ -136,8 +140,14 @@ int OnRequestDone(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* 
         // Declining keeps the request pending: net-snmp goes on waiting and resending.
         if (!pdu || !AnswersRequest(*pdu, pending->names))
             return 0;
-        pending->response = snmp_clone_pdu(pdu);
-        pending->Finish(pending->response ? STAT_SUCCESS : STAT_ERROR);
+        pending->errorStatus = pdu->errstat;
+        pending->errorIndex = pdu->errindex;
+        if (pdu->errstat <= 0) {
+            pending->values.reserve(pending->names.size());
+            for (const netsnmp_variable_list* var = pdu->variables; var; var = var->next_variable)
+                pending->values.push_back(CSnmpSession::FormatValue(*var));
+        }
+        pending->Finish(STAT_SUCCESS);
         break;
     case NETSNMP_CALLBACK_OP_TIMED_OUT:
         pending->Finish(STAT_TIMEOUT);
@@ -148,6 +158,14 @@ int OnRequestDone(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* 
         break;
     }
     return 1;
+}
+
+template <typename Number>
+void AppendNumber(std::string& out, Number value)
+{
+    char buffer[24];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    out.append(buffer, end);
 }
 
 void AppendFormat(std::string& out, const char* format, auto... args)
@@ -392,7 +410,7 @@ bool CSnmpSession::FinishGet(std::vector<std::string>& values, std::string& erro
         errorText = "The request timed-out.";
         return false;
     }
-    if (pending.status != STAT_SUCCESS || !pending.response) {
+    if (pending.status != STAT_SUCCESS) {
         // net-snmp's own (negative) error number, which never collides with 40 or an
         // error-status from a unit.
         int snmpErrno = 0;
@@ -407,15 +425,14 @@ bool CSnmpSession::FinishGet(std::vector<std::string>& values, std::string& erro
         return false;
     }
 
-    const netsnmp_pdu& response = *pending.response;
-    if (response.errstat > 0) {
-        errorCode = static_cast<int>(response.errstat);
-        if (response.errstat == kNoSuchName) {
+    if (pending.errorStatus > 0) {
+        errorCode = static_cast<int>(pending.errorStatus);
+        if (pending.errorStatus == kNoSuchName) {
             char buffer[96];
             std::snprintf(buffer, sizeof buffer, "The requested operation identified an unknown variable in OID : %d.",
-                          static_cast<int>(response.errindex));
+                          static_cast<int>(pending.errorIndex));
             errorText = buffer;
-        } else if (response.errstat == kNoAccess) {
+        } else if (pending.errorStatus == kNoAccess) {
             errorText = "wrong password!";
         } else {
             errorText = "Error in SnmpMgrRequest : OID";
@@ -423,8 +440,7 @@ bool CSnmpSession::FinishGet(std::vector<std::string>& values, std::string& erro
         return false;
     }
 
-    for (const netsnmp_variable_list* var = response.variables; var; var = var->next_variable)
-        values.push_back(FormatValue(*var));
+    values = std::move(pending.values); // handed out once
     return true;
 }
 
@@ -470,15 +486,15 @@ std::string CSnmpSession::FormatValue(const variable_list& binding)
     const std::size_t length = binding.val_len;
     switch (binding.type) {
     case ASN_INTEGER:
-        AppendFormat(text, "%d", static_cast<std::int32_t>(*binding.val.integer));
+        AppendNumber(text, static_cast<std::int32_t>(*binding.val.integer));
         break;
     case ASN_TIMETICKS:
         // Signed on purpose: values of 2^31 and above show as negative numbers.
-        AppendFormat(text, "%d", static_cast<std::int32_t>(static_cast<std::uint32_t>(*binding.val.integer)));
+        AppendNumber(text, static_cast<std::int32_t>(static_cast<std::uint32_t>(*binding.val.integer)));
         break;
     case ASN_COUNTER:
     case ASN_GAUGE:
-        AppendFormat(text, "%u", static_cast<std::uint32_t>(*binding.val.integer));
+        AppendNumber(text, static_cast<std::uint32_t>(*binding.val.integer));
         break;
     case ASN_IPADDRESS:
         // A short address is malformed; inventing the missing bytes would put a wrong address
@@ -488,8 +504,10 @@ std::string CSnmpSession::FormatValue(const variable_list& binding)
                          binding.val.string[3]);
         break;
     case ASN_OBJECT_ID:
-        for (std::size_t i = 0; i < length / sizeof(oid); ++i)
-            AppendFormat(text, ".%u", static_cast<std::uint32_t>(binding.val.objid[i]));
+        for (std::size_t i = 0; i < length / sizeof(oid); ++i) {
+            text += '.';
+            AppendNumber(text, static_cast<std::uint32_t>(binding.val.objid[i]));
+        }
         break;
     case ASN_OPAQUE:
         for (std::size_t i = 0; i < length; ++i)
@@ -512,7 +530,7 @@ std::string CSnmpSession::FormatValue(const variable_list& binding)
             const std::uint64_t value =
                 (static_cast<std::uint64_t>(binding.val.counter64->high & 0xFFFFFFFFu) << 32)
                 | (binding.val.counter64->low & 0xFFFFFFFFu);
-            AppendFormat(text, "%" PRIu64, value);
+            AppendNumber(text, value);
         }
         break;
     default:

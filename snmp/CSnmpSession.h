@@ -53,7 +53,7 @@ public:
     // Get in three steps, for reading many units at once from one thread: StartGet sends the
     // request and returns at once; WaitAll waits until every given session's request has its
     // answer or has run out of time-out and resends (each session by its own); FinishGet hands
-    // out the result exactly as Get would. StartGet fails, with Get's texts and codes, only
+    // out the result exactly as Get would, once. StartGet fails, with Get's texts and codes, only
     // where Get would send nothing; FinishGet then fails the same way.
     bool StartGet(const std::vector<std::string>& oids, std::string& errorText, int& errorCode);
     static void WaitAll(const std::vector<CSnmpSession*>& sessions);
