@@ -20,6 +20,7 @@
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -238,7 +239,7 @@ void CMainDialog::OnStart()
     if (!CheckFolder())
         return;
 
-    m_pCollector->SetFolder(m_editFolder->text());
+    m_pCollector->SetFolder(m_loadedFolder.Bytes(m_editFolder->text()));
     m_pCollector->StartRun();
 
     // Set whatever the run's outcome, also when no run started.
@@ -418,7 +419,7 @@ void CMainDialog::contextMenuEvent(QContextMenuEvent* event)
 void CMainDialog::OnPlotDataFile()
 {
     const QString path = m_pCollector && m_pCollector->IsRunActive()
-        ? m_pCollector->DataFilePath()
+        ? QFile::decodeName(QByteArray::fromStdString(m_pCollector->DataFilePath()))
         : m_editFolder->text() + QStringLiteral("/data") + m_ipAddress->GetAddressText() + QStringLiteral(".txt");
     QStringList names;
     for (const std::string& name : m_sensorNames)

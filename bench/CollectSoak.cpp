@@ -96,13 +96,13 @@ int main(int argc, char** argv)
     collector.SetAgent(QString::fromLocal8Bit(argv[1]));
     collector.SetCommunity(QStringLiteral("public"));
     collector.SetPeriod(3600); // the driver ticks; the collector's own timer stays out of the way
-    collector.SetFolder(QString::fromLocal8Bit(argv[2]));
+    collector.SetFolder(argv[2]);
     collector.StartRun(); // a new file; the first cycle runs here
     if (!collector.IsRunActive()) {
         std::fprintf(stderr, "the run did not start (does %s exist, is the data file new?)\n", argv[2]);
         return 1;
     }
-    const QString path = collector.DataFilePath();
+    const QString path = QFile::decodeName(QByteArray::fromStdString(collector.DataFilePath()));
     PrintUsage("start");
 
     QElapsedTimer elapsed;

@@ -8,6 +8,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QRegularExpression>
 
 #include <fcntl.h>
@@ -208,7 +209,7 @@ int RunCollect(const QStringList& args)
     collector.SetAgent(address);
     collector.SetCommunity(parser.value(community));
     collector.SetPeriod(seconds);
-    collector.SetFolder(parser.value(folder));
+    collector.SetFolder(QFile::encodeName(parser.value(folder)).toStdString());
     collector.StartRun();
     if (!collector.IsRunActive()) {
         if (!view.m_strExistingFile.isEmpty() && choice == ICollectorView::kCancel)

@@ -5,7 +5,7 @@
 #include "platform/UiThread.h"
 #include "snmp/CSnmpSession.h"
 
-CCollectRun::CCollectRun(std::shared_ptr<CViewLink> view, QString path, std::string agent, std::string community,
+CCollectRun::CCollectRun(std::shared_ptr<CViewLink> view, std::string path, std::string agent, std::string community,
                          std::vector<std::string> oidList)
     : m_pView(std::move(view)),
       m_strPath(std::move(path)),

@@ -1,8 +1,6 @@
 #pragma once
 #include "collect/CDataFile.h"
 
-#include <QString>
-
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -30,10 +28,10 @@ public:
     static constexpr int kTimeout = 2;
     static constexpr int kRetries = 2;
 
-    CCollectRun(std::shared_ptr<CViewLink> view, QString path, std::string agent, std::string community,
+    CCollectRun(std::shared_ptr<CViewLink> view, std::string path, std::string agent, std::string community,
                 std::vector<std::string> oidList);
 
-    const QString& Path() const { return m_strPath; }
+    const std::string& Path() const { return m_strPath; }
     CDataFile::Result Open(CDataFile::Mode mode);
 
     // One cycle on the calling thread: a worker's, or the UI thread's for the first line.
@@ -54,7 +52,7 @@ private:
     void CallView(const std::function<void(ICollectorView& view, bool stopped)>& fn);
 
     const std::shared_ptr<CViewLink> m_pView;
-    const QString m_strPath;
+    const std::string m_strPath;
     const std::string m_strAgent;
     const std::string m_strCommunity;
     const std::vector<std::string> m_oidList;

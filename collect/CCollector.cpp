@@ -3,6 +3,7 @@
 #include "collect/CCollectRun.h"
 #include "collect/ICollectorView.h"
 #include "platform/MessageBox.h"
+#include "platform/TextBytes.h"
 
 #include <algorithm>
 #include <ctime>
@@ -67,7 +68,7 @@ void CCollector::SetPeriod(std::int32_t period)
     m_nPeriod = period;
 }
 
-void CCollector::SetFolder(const QString& folder)
+void CCollector::SetFolder(const std::string& folder)
 {
     m_strFolder = folder;
 }
@@ -77,11 +78,11 @@ void CCollector::StartRun()
     if (IsRunActive())
         return; // Start is disabled during a run
     QString name = QStringLiteral("data") + m_strAgent + QStringLiteral(".txt");
-    QString path;
+    std::string path;
     CDataFile::Mode mode;
     for (;;) {
         // The separator always goes in; a doubled one does no harm.
-        path = m_strFolder + QLatin1Char('/') + name;
+        path = m_strFolder + '/' + platform::BytesFromText(name);
         const CDataFile::Result exists = CDataFile::TestExists(path);
         if (exists.cause == platform::FileCause::FileNotFound) {
             mode = CDataFile::Mode::NewFile;
@@ -225,9 +226,9 @@ bool CCollector::IsCycleBusy() const
     return m_pRun && m_pRun->m_bCycleBusy;
 }
 
-QString CCollector::DataFilePath() const
+std::string CCollector::DataFilePath() const
 {
-    return m_pRun ? m_pRun->Path() : QString();
+    return m_pRun ? m_pRun->Path() : std::string();
 }
 
 void CCollector::ReapWorkers(std::chrono::milliseconds wait)

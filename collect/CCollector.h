@@ -49,7 +49,9 @@ public:
     // The community's bytes, sent as they are.
     void SetCommunity(const std::string& community);
     void SetPeriod(std::int32_t period);
-    void SetFolder(const QString& folder);
+    // The folder's bytes, as the system names it; the file name (typed by the user) goes on as
+    // UTF-8.
+    void SetFolder(const std::string& folder);
 
     // Chooses and opens the data file (asking through the File Name dialog when it exists),
     // switches the window to collecting, starts timer 11 and takes the first line at once.
@@ -77,8 +79,8 @@ public:
 
     bool IsRunActive() const;
     bool IsCycleBusy() const;
-    // The data file of the active run (empty without one).
-    QString DataFilePath() const;
+    // The data file of the active run, as bytes (empty without one).
+    std::string DataFilePath() const;
     const QTimer& Timer() const { return m_timer; }
 
 private:
@@ -92,7 +94,7 @@ private:
 
     ICollectorView* const m_pDialog;
     const std::shared_ptr<CViewLink> m_pViewLink;
-    QString m_strFolder;
+    std::string m_strFolder;
     std::shared_ptr<CCollectRun> m_pRun; // the active run, with its m_file, m_bStopped, m_bCycleBusy
     std::string m_strCommunity;
     QString m_strAgent;

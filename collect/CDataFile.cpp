@@ -1,7 +1,5 @@
 #include "collect/CDataFile.h"
 
-#include <QFile>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,19 +15,19 @@ CDataFile::Result Failure(FileCause cause, int err)
 }
 
 // The system would take such a path as ending at its zero byte, naming another file.
-bool HasZeroByte(const QString& path)
+bool HasZeroByte(const std::string& path)
 {
-    return path.contains(QChar(0));
+    return path.find('\0') != std::string::npos;
 }
 
 // A path whose folder is missing also fails with ENOENT; that is a bad path, not a missing file.
-CDataFile::Result OpenFailure(const QString& path, int err)
+CDataFile::Result OpenFailure(const std::string& path, int err)
 {
     if (err == ENOENT) {
-        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-        const QString folder = slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash);
+        const std::string::size_type slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
         struct stat st {};
-        if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             return Failure(FileCause::BadPath, err);
     }
     return Failure(platform::CauseFromErrno(err), err);
@@ -54,18 +52,18 @@ bool HeldByOther(int fd)
 
 // O_NONBLOCK keeps an open of a FIFO from hanging the UI thread; the data file itself is
 // written blocking.
-int OpenNative(const QString& path, int flags)
+int OpenNative(const std::string& path, int flags)
 {
     int fd;
     do
-        fd = ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     while (fd < 0 && errno == EINTR);
     return fd;
 }
 
 } // namespace
 
-CDataFile::Result CDataFile::TestExists(const QString& path)
+CDataFile::Result CDataFile::TestExists(const std::string& path)
 {
     if (HasZeroByte(path))
         return Failure(FileCause::BadPath, EINVAL);
@@ -87,7 +85,7 @@ CDataFile::~CDataFile()
     Close();
 }
 
-CDataFile::Result CDataFile::Open(const QString& path, Mode mode)
+CDataFile::Result CDataFile::Open(const std::string& path, Mode mode)
 {
     Close();
     if (HasZeroByte(path))

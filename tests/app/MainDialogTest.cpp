@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -25,7 +26,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace testsupport;
 
@@ -297,6 +300,27 @@ TEST_F(MainDialogTest, SettingsTextsAreBytesKeptUnlessTheUserEditsThem)
     EXPECT_EQ(ReadFileBytes(kFile).toHex(' '),
               Version2File("127.0.0.1", "", folder, "caf\xC3\xA9!", 1, 0).toHex(' '))
         << "an edited field goes out as typed, in UTF-8";
+}
+
+// The folder's bytes reach the system unchanged: shown as Latin-1, they must not be opened as
+// the UTF-8 of what is shown.
+TEST_F(MainDialogTest, AFolderNamedInAnotherEncodingIsTheOneStartUses)
+{
+    const QByteArray folder = QFile::encodeName(m_cwd.Path()) + "/caf\xE9";
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    std::FILE* old = std::fopen((folder + "/data127.0.0.1.txt").constData(), "wb");
+    ASSERT_TRUE(old);
+    std::fclose(old);
+    Open(Version2File("127.0.0.1", "10", folder, "public", 0, 0), true);
+    int fileNameDialogs = 0;
+    platform::SetModalHandler([&](QDialog&) -> std::optional<int> {
+        ++fileNameDialogs;
+        return QDialog::Rejected;
+    });
+    m_dialog->OnStart();
+    platform::SetModalHandler({});
+    EXPECT_EQ(fileNameDialogs, 1) << "the existing data file was found in that folder";
+    EXPECT_TRUE(m_spy.texts().isEmpty()) << m_spy.texts().join('\n').toStdString();
 }
 
 TEST_F(MainDialogTest, AFolderWithAZeroByteIsRefusedAndNothingIsWritten)

@@ -102,7 +102,7 @@ protected:
         m_collector->SetAgent(QString::fromStdString(m_address));
         m_collector->SetCommunity(QStringLiteral("public"));
         m_collector->SetPeriod(1);
-        m_collector->SetFolder(folder);
+        m_collector->SetFolder(QFile::encodeName(folder).toStdString());
     }
 
     bool RestartUnit(int delayMs, bool silent)

@@ -7,6 +7,7 @@
 #include "common/TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ protected:
         m_collector.SetAgent(QString::fromStdString(testsupport::CurrentTestAddress()));
         m_collector.SetCommunity(QStringLiteral("public"));
         m_collector.SetPeriod(1);
-        m_collector.SetFolder(m_dir.path());
+        m_collector.SetFolder(QFile::encodeName(m_dir.path()).toStdString());
     }
     QString DataName() const { return QStringLiteral("data%1.txt").arg(testsupport::CurrentTestAddress().c_str()); }
     QString Path(const QString& name) const { return m_dir.path() + QLatin1Char('/') + name; }
@@ -59,7 +60,7 @@ TEST_F(CollectorStart, CollectorIsTheProcessWideOne)
 TEST_F(CollectorStart, AMissingFolderIsNeverCreatedAndStartsNoRun)
 {
     const QString folder = Path(QStringLiteral("not/there"));
-    m_collector.SetFolder(folder);
+    m_collector.SetFolder(QFile::encodeName(folder).toStdString());
     testsupport::MessageBoxSpy boxes;
     m_collector.StartRun();
     ASSERT_EQ(boxes.texts().size(), 1);

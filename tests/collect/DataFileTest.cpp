@@ -47,6 +47,8 @@ namespace {
 class DataFile : public ::testing::Test {
 protected:
     QString Path(const QString& name) const { return m_dir.path() + QLatin1Char('/') + name; }
+    // The bytes of a path, as the data file takes it.
+    static std::string N(const QString& path) { return QFile::encodeName(path).toStdString(); }
     QTemporaryDir m_dir;
 };
 
@@ -68,10 +70,10 @@ TEST_F(DataFile, ExistenceTestTellsMissingFromUnusable)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path.toStdString());
-        const CDataFile::Result result = CDataFile::TestExists(c.path);
+        const CDataFile::Result result = CDataFile::TestExists(N(c.path));
         EXPECT_EQ(result.cause, c.cause);
         if (c.text) {
-            EXPECT_EQ(result.Text(c.path), QString::fromLatin1(c.text).arg(c.path));
+            EXPECT_EQ(result.Text(N(c.path)), QString::fromLatin1(c.text).arg(c.path));
         }
     }
     EXPECT_FALSE(QDir(Path("nofolder")).exists()) << "the folder is never created";
@@ -85,11 +87,11 @@ TEST_F(DataFile, ExistenceTestFailsWhileAnotherProgramHoldsALock)
         SCOPED_TRACE(writeLock ? "write lock" : "read lock");
         collecttest::CLockHolder other(path, writeLock);
         ASSERT_TRUE(other.Holds());
-        const CDataFile::Result result = CDataFile::TestExists(path);
+        const CDataFile::Result result = CDataFile::TestExists(N(path));
         EXPECT_EQ(result.cause, FileCause::SharingViolation);
-        EXPECT_EQ(result.Text(path), QStringLiteral("A sharing violation occurred while accessing %1.").arg(path));
+        EXPECT_EQ(result.Text(N(path)), QStringLiteral("A sharing violation occurred while accessing %1.").arg(path));
     }
-    EXPECT_TRUE(CDataFile::TestExists(path).ok()) << "free again once the other program let go";
+    EXPECT_TRUE(CDataFile::TestExists(N(path)).ok()) << "free again once the other program let go";
 }
 
 TEST_F(DataFile, OpenModesAppendEmptyOrCreate)
@@ -98,35 +100,35 @@ TEST_F(DataFile, OpenModesAppendEmptyOrCreate)
     WriteFile(path, "old line\r\n");
     {
         CDataFile file;
-        ASSERT_TRUE(file.Open(path, CDataFile::Mode::SaveContinuously).ok());
+        ASSERT_TRUE(file.Open(N(path), CDataFile::Mode::SaveContinuously).ok());
         ASSERT_TRUE(file.WriteLine("new line\r\n").ok());
     }
     EXPECT_EQ(ReadFile(path), "old line\r\nnew line\r\n");
     {
         CDataFile file;
-        ASSERT_TRUE(file.Open(path, CDataFile::Mode::Overwrite).ok());
+        ASSERT_TRUE(file.Open(N(path), CDataFile::Mode::Overwrite).ok());
         EXPECT_EQ(ReadFile(path), "") << "emptied before the first line";
         ASSERT_TRUE(file.WriteLine("only\r\n").ok());
     }
     EXPECT_EQ(ReadFile(path), "only\r\n");
 
     CDataFile file;
-    EXPECT_EQ(file.Open(Path("gone.txt"), CDataFile::Mode::SaveContinuously).cause, FileCause::FileNotFound);
+    EXPECT_EQ(file.Open(N(Path("gone.txt")), CDataFile::Mode::SaveContinuously).cause, FileCause::FileNotFound);
     EXPECT_FALSE(QFile::exists(Path("gone.txt"))) << "Save Continuously never creates";
-    EXPECT_EQ(file.Open(Path("nofolder/data.txt"), CDataFile::Mode::NewFile).cause, FileCause::BadPath);
+    EXPECT_EQ(file.Open(N(Path("nofolder/data.txt")), CDataFile::Mode::NewFile).cause, FileCause::BadPath);
     EXPECT_FALSE(QDir(Path("nofolder")).exists());
-    ASSERT_TRUE(file.Open(Path("fresh.txt"), CDataFile::Mode::NewFile).ok());
+    ASSERT_TRUE(file.Open(N(Path("fresh.txt")), CDataFile::Mode::NewFile).ok());
     EXPECT_TRUE(QFile::exists(Path("fresh.txt")));
     file.Close();
 
     // A zero byte would end the path at fresh.txt: refused before the system sees it.
-    ASSERT_TRUE(file.Open(Path("fresh.txt"), CDataFile::Mode::SaveContinuously).ok());
+    ASSERT_TRUE(file.Open(N(Path("fresh.txt")), CDataFile::Mode::SaveContinuously).ok());
     ASSERT_TRUE(file.WriteLine("kept\r\n").ok());
     file.Close();
     const QString cut = Path("fresh.txt") + QChar(0) + QStringLiteral("/data.txt");
-    EXPECT_EQ(CDataFile::TestExists(cut).cause, FileCause::BadPath);
+    EXPECT_EQ(CDataFile::TestExists(N(cut)).cause, FileCause::BadPath);
     for (const auto mode : {CDataFile::Mode::SaveContinuously, CDataFile::Mode::Overwrite, CDataFile::Mode::NewFile})
-        EXPECT_EQ(file.Open(cut, mode).cause, FileCause::BadPath);
+        EXPECT_EQ(file.Open(N(cut), mode).cause, FileCause::BadPath);
     EXPECT_EQ(ReadFile(Path("fresh.txt")), "kept\r\n");
 }
 
@@ -135,14 +137,14 @@ TEST_F(DataFile, OthersMayReadButNotWriteWhileItIsOpen)
     const QString path = Path("data.txt");
     WriteFile(path, "old\r\n");
     CDataFile file;
-    ASSERT_TRUE(file.Open(path, CDataFile::Mode::SaveContinuously).ok());
+    ASSERT_TRUE(file.Open(N(path), CDataFile::Mode::SaveContinuously).ok());
     const collecttest::OtherProgramAccess during = collecttest::ProbeFromOtherProgram(path);
     EXPECT_TRUE(during.canRead);
     EXPECT_FALSE(during.canLockForWriting);
     // Another open of the same file, even in this program, finds it held.
-    EXPECT_EQ(CDataFile::TestExists(path).cause, FileCause::SharingViolation);
+    EXPECT_EQ(CDataFile::TestExists(N(path)).cause, FileCause::SharingViolation);
     CDataFile second;
-    EXPECT_EQ(second.Open(path, CDataFile::Mode::Overwrite).cause, FileCause::SharingViolation);
+    EXPECT_EQ(second.Open(N(path), CDataFile::Mode::Overwrite).cause, FileCause::SharingViolation);
     EXPECT_EQ(ReadFile(path), "old\r\n") << "a refused Overwrite cuts nothing";
 
     file.Close();
@@ -156,7 +158,7 @@ TEST_F(DataFile, OverwriteOfAFileAnotherProgramHoldsCutsNothing)
     collecttest::CLockHolder other(path, true);
     ASSERT_TRUE(other.Holds());
     CDataFile file;
-    const CDataFile::Result result = file.Open(path, CDataFile::Mode::Overwrite);
+    const CDataFile::Result result = file.Open(N(path), CDataFile::Mode::Overwrite);
     EXPECT_EQ(result.cause, FileCause::SharingViolation);
     EXPECT_FALSE(file.IsOpen());
     EXPECT_EQ(ReadFile(path), "keep me\r\n");
@@ -166,7 +168,7 @@ TEST_F(DataFile, EveryLineIsOnTheDiskBeforeWriteLineReturns)
 {
     const QString path = QDir(m_dir.path()).canonicalPath() + "/data.txt"; // as /proc names it
     CDataFile file;
-    ASSERT_TRUE(file.Open(path, CDataFile::Mode::NewFile).ok());
+    ASSERT_TRUE(file.Open(N(path), CDataFile::Mode::NewFile).ok());
     const std::string lines[] = {"2009/08/20,  14:05:09,  23\r\n", "2009/08/20,  14:05:10,  24\r\n"};
     qint64 size = 0;
     for (const std::string& line : lines) {
@@ -186,7 +188,7 @@ TEST_F(DataFile, AFailedWriteLeavesOnlyWholeLinesAndTheNextOneGoesIn)
 {
     const QString path = Path("data.txt");
     CDataFile file;
-    ASSERT_TRUE(file.Open(path, CDataFile::Mode::NewFile).ok());
+    ASSERT_TRUE(file.Open(N(path), CDataFile::Mode::NewFile).ok());
     ASSERT_TRUE(file.WriteLine("2009/08/20,  14:05:09,  23\r\n").ok());
 
     rlimit saved {};
@@ -200,7 +202,7 @@ TEST_F(DataFile, AFailedWriteLeavesOnlyWholeLinesAndTheNextOneGoesIn)
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(failed.cause, FileCause::DiskFull);
-    EXPECT_EQ(failed.Text(path), QStringLiteral("There is no room left on the disk for %1.").arg(path));
+    EXPECT_EQ(failed.Text(N(path)), QStringLiteral("There is no room left on the disk for %1.").arg(path));
     EXPECT_EQ(ReadFile(path), "2009/08/20,  14:05:09,  23\r\n");
     ASSERT_TRUE(file.WriteLine("2009/08/20,  14:05:11,  25\r\n").ok());
     EXPECT_EQ(ReadFile(path), "2009/08/20,  14:05:09,  23\r\n2009/08/20,  14:05:11,  25\r\n");

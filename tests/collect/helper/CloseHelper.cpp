@@ -42,7 +42,7 @@ int main(int argc, char** argv)
     collector->SetAgent(QString::fromLocal8Bit(argv[1]));
     collector->SetCommunity(QStringLiteral("public"));
     collector->SetPeriod(1);
-    collector->SetFolder(QString::fromLocal8Bit(argv[2]));
+    collector->SetFolder(argv[2]);
     collector->StartRun();
     if (!collector->IsRunActive())
         return 3;
