@@ -56,7 +56,14 @@ QString NotAnAddress(const QString& text);
 // -c, --community COMMUNITY (default "public"), as every subcommand that reads a unit takes it.
 QCommandLineOption CommunityOption();
 
-// An argument as the bytes that were typed (communities and passwords go out unchanged).
+// The program's arguments as texts from which Bytes gives back every byte: an argument of valid
+// UTF-8 is read as such; in any other, each byte from 0x80 up becomes a lone surrogate (U+DC80
+// to U+DCFF), which no valid text holds, so Qt's own decoding (which would put U+FFFD in its
+// place) never sees it.
+QStringList ArgumentsFromBytes(int argc, const char* const* argv);
+
+// An argument as the bytes that were typed (communities, passwords and folders go out
+// unchanged).
 std::string Bytes(const QString& argument);
 
 // Bytes from a unit (descriptions, values) made safe for a terminal: control characters and

@@ -8,7 +8,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <QRegularExpression>
 
 #include <fcntl.h>
@@ -207,9 +206,9 @@ int RunCollect(const QStringList& args)
     CCollector collector(&view);
     collector.SetOidList(oids);
     collector.SetAgent(address);
-    collector.SetCommunity(parser.value(community));
+    collector.SetCommunity(cli::Bytes(parser.value(community)));
     collector.SetPeriod(seconds);
-    collector.SetFolder(QFile::encodeName(parser.value(folder)).toStdString());
+    collector.SetFolder(cli::Bytes(parser.value(folder)));
     collector.StartRun();
     if (!collector.IsRunActive()) {
         if (!view.m_strExistingFile.isEmpty() && choice == ICollectorView::kCancel)

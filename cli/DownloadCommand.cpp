@@ -10,7 +10,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QMetaObject>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include <cstdio>
 #include <mutex>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -132,13 +132,14 @@ int RunDownload(const QStringList& args)
     if (dir.isEmpty())
         return cli::Fail(args, QStringLiteral("--folder is required (see --help)"), cli::kExitUsage);
     // The folder is never created; a missing one is said before the unit is asked anything.
-    if (!QFileInfo(dir).isDir())
+    struct stat st {};
+    if (::stat(cli::Bytes(dir).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return cli::Fail(args, QStringLiteral("the folder \"%1\" does not exist").arg(dir), cli::kExitFileError);
 
     DownloadSettings settings;
     settings.ipAddress = address.toStdString();
     settings.password = cli::Bytes(parser.value(password));
-    settings.folder = dir.toLocal8Bit().toStdString();
+    settings.folder = cli::Bytes(dir);
     settings.overwrite = parser.isSet(overwrite);
 
     CTerminalDownloadView view(args.first().toStdString() + ": ");

@@ -14,5 +14,5 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(VELTRANE_VERSION));
     // Before any worker can start a session.
     CSnmpSession::InitLibrary();
-    return cli::RunMain(app.arguments());
+    return cli::RunMain(cli::ArgumentsFromBytes(argc, argv));
 }

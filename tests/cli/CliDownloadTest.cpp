@@ -14,8 +14,12 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 using namespace testsupport;
 
@@ -104,6 +108,31 @@ TEST(CliDownload, AWrongPasswordEndsWithStatus2AndWritesNothing)
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, QByteArray("veltrane-cli download: Wrong password !\n"));
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+}
+
+// A folder whose name is not UTF-8 is used as named: arguments reach the program as bytes.
+// QProcess passes only UTF-8, so the shell's printf makes the byte.
+TEST(CliDownload, AFolderNamedInAnotherEncodingGetsTheReports)
+{
+    REQUIRE_PORT_811();
+    UnitSimProcess sim;
+    const std::string address = CurrentTestAddress();
+    ASSERT_TRUE(Started(sim, sim.StartUnit(Unit(), address)));
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/rep\xFF";
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    QProcess process;
+    process.start("/bin/sh", {"-c", "exec \"$0\" download \"$1\" -p secret -f \"$(printf \"$2\")\"", VELTRANE_CLI,
+                              QString::fromStdString(address), dir.path() + "/rep\\377"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    int reports = 0;
+    if (DIR* listing = ::opendir(folder.constData())) {
+        while (const dirent* entry = ::readdir(listing))
+            reports += entry->d_type == DT_REG;
+        ::closedir(listing);
+    }
+    EXPECT_EQ(reports, 2);
 }
 
 } // namespace
