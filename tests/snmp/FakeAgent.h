@@ -22,7 +22,7 @@ public:
         ber::Bytes bytes;
         int delayMs = 0;
         // Sent from this address and port instead of the agent's own socket when set.
-        std::string fromAddress;
+        std::string fromAddress = {};
         int fromPort = 0;
     };
     using Handler = std::function<std::vector<Reply>(const Received&)>;
