@@ -1,8 +1,8 @@
 #include "cli/CliSupport.h"
+#include "platform/TextBytes.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QStringDecoder>
 
 #include <cstdio>
 
@@ -100,51 +100,17 @@ QCommandLineOption CommunityOption()
                               QStringLiteral("public"));
 }
 
-namespace {
-constexpr char16_t kEscapeFirst = 0xDC80;
-constexpr char16_t kEscapeLast = 0xDCFF;
-
-bool IsEscapedByte(const QString& text, qsizetype i)
-{
-    const char16_t c = text[i].unicode();
-    return c >= kEscapeFirst && c <= kEscapeLast && (i == 0 || !text[i - 1].isHighSurrogate());
-}
-} // namespace
-
 QStringList ArgumentsFromBytes(int argc, const char* const* argv)
 {
     QStringList arguments;
-    for (int i = 0; i < argc; ++i) {
-        const QByteArrayView bytes(argv[i]);
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        QString text = utf8.decode(bytes);
-        if (utf8.hasError()) {
-            text.clear();
-            for (const char byte : bytes) {
-                const auto b = static_cast<unsigned char>(byte);
-                text += b < 0x80 ? QChar(b) : QChar(char16_t(0xDC00 | b));
-            }
-        }
-        arguments.append(text);
-    }
+    for (int i = 0; i < argc; ++i)
+        arguments.append(platform::EscapedText(argv[i]));
     return arguments;
 }
 
 std::string Bytes(const QString& argument)
 {
-    std::string bytes;
-    qsizetype i = 0;
-    while (i < argument.size()) {
-        if (IsEscapedByte(argument, i)) {
-            bytes += static_cast<char>(argument[i++].unicode() & 0xFF);
-            continue;
-        }
-        const qsizetype start = i;
-        while (i < argument.size() && !IsEscapedByte(argument, i))
-            ++i;
-        bytes += argument.mid(start, i - start).toUtf8().toStdString();
-    }
-    return bytes;
+    return platform::EscapedBytes(argument);
 }
 
 std::string Printable(const std::string& bytes)

@@ -56,10 +56,8 @@ QString NotAnAddress(const QString& text);
 // -c, --community COMMUNITY (default "public"), as every subcommand that reads a unit takes it.
 QCommandLineOption CommunityOption();
 
-// The program's arguments as texts from which Bytes gives back every byte: an argument of valid
-// UTF-8 is read as such; in any other, each byte from 0x80 up becomes a lone surrogate (U+DC80
-// to U+DCFF), which no valid text holds, so Qt's own decoding (which would put U+FFFD in its
-// place) never sees it.
+// The program's arguments as texts from which Bytes gives back every byte (platform::EscapedText:
+// Qt's own decoding would put U+FFFD in place of bytes that are not UTF-8).
 QStringList ArgumentsFromBytes(int argc, const char* const* argv);
 
 // An argument as the bytes that were typed (communities, passwords and folders go out

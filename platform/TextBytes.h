@@ -14,4 +14,12 @@ QString TextFromBytes(const std::string& bytes);
 // What the user typed, as the bytes that go out: UTF-8.
 std::string BytesFromText(const QString& text);
 
+// Bytes that must come back unchanged after a trip through a QString (program arguments, paths
+// the system named): valid UTF-8 is read as such; in anything else each byte from 0x80 up
+// becomes a lone surrogate (U+DC80 to U+DCFF), which no valid text holds. EscapedBytes undoes
+// either; it is BytesFromText for any text without such surrogates. For showing, use
+// TextFromBytes.
+QString EscapedText(const std::string& bytes);
+std::string EscapedBytes(const QString& text);
+
 } // namespace platform

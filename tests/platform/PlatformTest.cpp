@@ -3,6 +3,7 @@
 #include "platform/DialogUnits.h"
 #include "platform/FileError.h"
 #include "platform/MessageBox.h"
+#include "platform/TextBytes.h"
 #include "platform/UiThread.h"
 
 #include <QCoreApplication>
@@ -101,6 +102,18 @@ TEST(FileErrors, StandardTextsNameTheFileAndTellTheCause)
     EXPECT_EQ(platform::FileErrorText(platform::FileCause::EndOfFile, QStringLiteral("VeltraneG.ini")),
               QStringLiteral("An attempt was made to access VeltraneG.ini past its end."));
     EXPECT_TRUE(platform::FileErrorText(EIO, QStringLiteral("x")).contains(QStringLiteral("x")));
+}
+
+// Paths and arguments survive a trip through a QString byte for byte, UTF-8 or not.
+TEST(TextBytes, EscapedTextGivesBackEveryByte)
+{
+    const std::string cases[] = {"plain", "", "caf\xC3\xA9", "caf\xE9", "\xFF\xFE", "\xED\xB2\x80",
+                                 "\xF0\x90\x82\x80", "mixed \xC3\xA9 \xE9", "\xC3", "\x7F\x80"};
+    for (const std::string& bytes : cases)
+        EXPECT_EQ(platform::EscapedBytes(platform::EscapedText(bytes)), bytes) << QByteArray::fromStdString(bytes).toHex().constData();
+    EXPECT_EQ(platform::EscapedText("caf\xC3\xA9"), QStringLiteral(u"caf\u00E9")) << "valid UTF-8 is read as text";
+    // U+10080 is a surrogate pair whose low half lies in the escape range: text, not bytes.
+    EXPECT_EQ(platform::EscapedText("\xF0\x90\x82\x80"), QString::fromUtf8("\xF0\x90\x82\x80"));
 }
 
 TEST(DialogUnits, ConvertWithTheBaseUnitsAndRound)
