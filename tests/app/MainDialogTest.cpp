@@ -74,6 +74,12 @@ protected:
         ASSERT_TRUE(QDir::cleanPath(QDir(folder).absolutePath()).startsWith(m_cwd.Path())) << "a folder of the test's own";
         ASSERT_TRUE(QDir().mkpath(folder));
         WriteFileBytes(folder + "/data" + Ip()->GetAddressText() + ".txt", "old\r\n");
+        EXPECT_EQ(StartCancellingFileNameDialogs(), 1);
+    }
+
+    // OnStart with every File Name dialog cancelled; how many were shown.
+    int StartCancellingFileNameDialogs()
+    {
         int fileNameDialogs = 0;
         platform::SetModalHandler([&](QDialog&) -> std::optional<int> {
             ++fileNameDialogs;
@@ -81,7 +87,7 @@ protected:
         });
         m_dialog->OnStart();
         platform::SetModalHandler({});
-        EXPECT_EQ(fileNameDialogs, 1);
+        return fileNameDialogs;
     }
 
     // Fills the inputs through the keyboard.
@@ -312,14 +318,7 @@ TEST_F(MainDialogTest, AFolderNamedInAnotherEncodingIsTheOneStartUses)
     ASSERT_TRUE(old);
     std::fclose(old);
     Open(Version2File("127.0.0.1", "10", folder, "public", 0, 0), true);
-    int fileNameDialogs = 0;
-    platform::SetModalHandler([&](QDialog&) -> std::optional<int> {
-        ++fileNameDialogs;
-        return QDialog::Rejected;
-    });
-    m_dialog->OnStart();
-    platform::SetModalHandler({});
-    EXPECT_EQ(fileNameDialogs, 1) << "the existing data file was found in that folder";
+    EXPECT_EQ(StartCancellingFileNameDialogs(), 1) << "the existing data file was found in that folder";
     EXPECT_TRUE(m_spy.texts().isEmpty()) << m_spy.texts().join('\n').toStdString();
 }
 
