@@ -3,6 +3,8 @@
 //   --make FILE LINES   writes a data file of LINES lines of 8 columns, one a minute
 //   --baseline FILE     reads the file and counts its lines, nothing more
 //   --plot FILE         reads it into plot series as the plot window does
+//   --zoom FILE         then reads one hour at full resolution, as a zoomed window does, at
+//                       20 places through the file (mean time and bytes per zoom)
 // Prints the elapsed time and the peak resident memory; it asserts nothing.
 #include "plot/CPlotReader.h"
 #include "plot/PlotLines.h"
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -41,6 +44,27 @@ int Make(const char* path, long lines)
     return std::fclose(out) == 0 ? 0 : 1;
 }
 
+int Zoom(const CPlotReader& reader)
+{
+    constexpr int kZooms = 20;
+    const CPlotSummary& all = reader.Data().Summary(0);
+    long long bytes = 0, points = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kZooms; ++i) {
+        const std::int64_t from = all.tFirst + (all.tLast - all.tFirst) * i / kZooms;
+        const std::unique_ptr<CPlotReader> range = reader.RangeReader(from, from + 3600);
+        if (!range || range->Read() != CPlotReader::Status::AtEnd)
+            return 1;
+        for (const CPlotIndex::Span& span : range->Spans())
+            bytes += span.end - span.begin;
+        points += static_cast<long long>(range->Data().Points(0).size());
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("zoom to one hour, full detail: %.3f ms and %lld bytes read per zoom, %lld points of column 1\n",
+                seconds * 1000 / kZooms, bytes / kZooms, points / kZooms);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -65,6 +89,8 @@ int main(int argc, char** argv)
         CPlotReader reader;
         if (!reader.Open(QString::fromLocal8Bit(argv[2])) || reader.Read() != CPlotReader::Status::AtEnd)
             return 1;
+        if (std::strcmp(argv[1], "--zoom") == 0)
+            return Zoom(reader);
         lines = reader.Count().lines;
         points = reader.Count().points;
         for (int s = 0; s < reader.Data().SeriesCount(); ++s)

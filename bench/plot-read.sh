@@ -23,3 +23,4 @@ awk -v b="$base" -v p="$plot" 'BEGIN {
   split(b, x, " s "); split(p, y, " s ");
   nb = split(x[1], xb, " "); np = split(y[1], yp, " ");
   printf "plot reader / bare read: %.1fx the time\n", yp[np] / xb[nb] }'
+"$bench" --zoom "$work/data127.0.0.2.txt"

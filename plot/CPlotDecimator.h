@@ -43,6 +43,7 @@ public:
     const CPlotSummary& Summary(int series) const { return m_series[static_cast<std::size_t>(series)].summary; }
     std::int64_t BucketWidth() const { return m_nWidth; }
     int BucketCount() const { return m_nCount; }
+    int MaxBuckets() const { return m_nMaxBuckets; }
 
 private:
     struct Cell {

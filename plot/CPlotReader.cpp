@@ -59,6 +59,8 @@ void CPlotReader::Close()
 void CPlotReader::Restart()
 {
     m_nOffset = 0;
+    m_nLineStart = 0;
+    m_index.Clear();
     m_carry.clear();
     m_bSkipping = false;
     m_kind = Kind::Unknown;
@@ -66,7 +68,7 @@ void CPlotReader::Restart()
     m_data.Clear();
     m_reportSeries.clear();
     m_header = ReportSeries();
-    m_nReportSeries = -1;
+    m_nReportSeries = kUnresolved;
     m_bRestarted = true;
 }
 
@@ -93,7 +95,7 @@ CPlotReader::Status CPlotReader::Read(std::int64_t maxBytes)
 {
     if (m_fd < 0)
         return Status::Failed;
-    if (ReplacedOrShrunk()) {
+    if (!m_bRange && ReplacedOrShrunk()) {
         const QString path = m_strPath;
         if (!Open(path))
             return Status::Failed;
@@ -104,6 +106,14 @@ CPlotReader::Status CPlotReader::Read(std::int64_t maxBytes)
     std::int64_t taken = 0;
     for (;;) {
         std::int64_t want = kReadChunk;
+        if (m_bRange) {
+            while (m_nSpan < m_spans.size() && m_nOffset >= m_spans[m_nSpan].end)
+                if (++m_nSpan < m_spans.size())
+                    EnterSpan();
+            if (m_nSpan >= m_spans.size())
+                break;
+            want = std::min(want, m_spans[m_nSpan].end - m_nOffset);
+        }
         if (maxBytes >= 0) {
             if (taken >= maxBytes)
                 return Status::More;
@@ -118,7 +128,7 @@ CPlotReader::Status CPlotReader::Read(std::int64_t maxBytes)
         }
         if (n == 0)
             break;
-        TakeChunk(m_buffer.data(), static_cast<std::size_t>(n));
+        TakeChunk(m_buffer.data(), static_cast<std::size_t>(n), m_nOffset);
         m_nOffset += n;
         taken += n;
     }
@@ -126,7 +136,37 @@ CPlotReader::Status CPlotReader::Read(std::int64_t maxBytes)
     return Status::AtEnd;
 }
 
-void CPlotReader::TakeChunk(const char* data, std::size_t size)
+std::unique_ptr<CPlotReader> CPlotReader::RangeReader(std::int64_t from, std::int64_t to) const
+{
+    if (m_fd < 0)
+        return nullptr;
+    auto range = std::make_unique<CPlotReader>(m_data.MaxBuckets());
+    range->m_fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    if (range->m_fd < 0)
+        return nullptr;
+    range->m_strPath = m_strPath;
+    range->m_bRange = true;
+    range->m_nFrom = from;
+    range->m_nTo = to;
+    range->m_kind = m_kind;
+    range->m_reportSeries = m_reportSeries;
+    // Only what this reader has taken: a line still being written is not in the index yet.
+    range->m_spans = m_index.SpansFor(from, to, m_nOffset);
+    if (!range->m_spans.empty())
+        range->EnterSpan();
+    return range;
+}
+
+void CPlotReader::EnterSpan()
+{
+    const CPlotIndex::Span& span = m_spans[m_nSpan];
+    m_nOffset = m_nLineStart = span.begin;
+    m_carry.clear();
+    m_bSkipping = false;
+    m_nReportSeries = span.series;
+}
+
+void CPlotReader::TakeChunk(const char* data, std::size_t size, std::int64_t at)
 {
     const char* p = data;
     const char* const end = data + size;
@@ -156,6 +196,7 @@ void CPlotReader::TakeChunk(const char* data, std::size_t size)
             ++m_counters.malformed;
         }
         p = nl + 1;
+        m_nLineStart = at + (p - data);
     }
     m_counters.partial = (!m_carry.empty() || m_bSkipping) ? 1 : 0;
 }
@@ -189,6 +230,8 @@ void CPlotReader::ParseLine(std::string_view line)
 
 void CPlotReader::AddValue(int series, std::int64_t t, std::string_view text)
 {
+    if (m_bRange && (t < m_nFrom || t > m_nTo))
+        return;
     const std::optional<double> v = plotlines::ParseNumber(text);
     if (!v) {
         ++m_counters.notNumbers;
@@ -207,21 +250,24 @@ void CPlotReader::ParseDataLine(std::string_view line)
         ++m_counters.malformed;
         return;
     }
+    if (!m_bRange)
+        m_index.Add(m_nLineStart, t, 0);
     for (std::size_t i = 0; i < m_values.size(); ++i)
         AddValue(i < static_cast<std::size_t>(kMaxSeries) ? static_cast<int>(i) : -1, t, m_values[i]);
 }
 
 int CPlotReader::ReportSeriesIndex()
 {
-    if (m_nReportSeries >= 0)
+    if (m_nReportSeries != kUnresolved)
         return m_nReportSeries;
     for (std::size_t i = 0; i < m_reportSeries.size(); ++i) {
         const ReportSeries& s = m_reportSeries[i];
         if (s.description == m_header.description && s.unit == m_header.unit && s.port == m_header.port)
             return m_nReportSeries = static_cast<int>(i);
     }
-    if (m_reportSeries.size() >= static_cast<std::size_t>(kMaxSeries))
-        return -1;
+    // A range reader only finds the series its whole-file reader named.
+    if (m_bRange || m_reportSeries.size() >= static_cast<std::size_t>(kMaxSeries))
+        return m_nReportSeries = -1;
     m_reportSeries.push_back(m_header);
     return m_nReportSeries = static_cast<int>(m_reportSeries.size() - 1);
 }
@@ -231,7 +277,10 @@ void CPlotReader::ParseReportLine(std::string_view line)
     std::int64_t t;
     std::string_view text;
     if (plotlines::ParseReportRecord(line, t, text)) {
-        AddValue(ReportSeriesIndex(), t, text);
+        const int series = ReportSeriesIndex();
+        if (!m_bRange)
+            m_index.Add(m_nLineStart, t, series);
+        AddValue(series, t, text);
         return;
     }
     const HeaderLine kind = plotlines::ParseReportHeader(line, text);
@@ -247,5 +296,5 @@ void CPlotReader::ParseReportLine(std::string_view line)
     else
         (kind == HeaderLine::Description ? m_header.description : kind == HeaderLine::Port ? m_header.port : m_header.unit)
             .assign(text);
-    m_nReportSeries = -1;
+    m_nReportSeries = kUnresolved;
 }

@@ -1,9 +1,11 @@
 #pragma once
 #include "plot/CPlotDecimator.h"
+#include "plot/CPlotIndex.h"
 
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,11 @@
 // Live files: Read again after the file grew to take the new lines; a line not yet ended is
 // kept back (counted as partial) until its line end arrives. A file that shrank or was
 // replaced is read again from the start.
+//
+// Zoomed views: while reading, the reader notes where each stretch of time lies (CPlotIndex);
+// RangeReader then makes a reader of only the stretches that can hold a range of time, which
+// keeps the values of that range in a decimator of its own (the same bucket budget for the
+// range alone, so a short range shows every value).
 //
 // Files are outside input: only regular files are opened, without blocking; a path with a zero
 // byte is refused; a line longer than kMaxLineLength is skipped; at most kMaxSeries series.
@@ -76,13 +83,26 @@ public:
     // Bytes read and taken so far.
     std::int64_t Offset() const { return m_nOffset; }
 
+    // A reader of the values timed from..to (seconds, both included) in what this reader has
+    // read so far: it reads only the spans of the file that the index says can hold them, from
+    // its own descriptor of the same file, so it may run on another thread while this one goes
+    // on. Null when this reader is not open.
+    std::unique_ptr<CPlotReader> RangeReader(std::int64_t from, std::int64_t to) const;
+    // For a range reader: the byte ranges it reads and the times it keeps.
+    const std::vector<CPlotIndex::Span>& Spans() const { return m_spans; }
+    std::int64_t RangeFrom() const { return m_nFrom; }
+    std::int64_t RangeTo() const { return m_nTo; }
+
     // Feeds one line (without its line end) as if read from the file. Public for tests.
     void ParseLine(std::string_view line);
 
 private:
     void Restart();
     bool ReplacedOrShrunk() const;
-    void TakeChunk(const char* data, std::size_t size);
+    // data is the file's bytes from offset at.
+    void TakeChunk(const char* data, std::size_t size, std::int64_t at);
+    // A range reader moves to the start of its next span.
+    void EnterSpan();
     // A value text into series (-1: past the last series kept), or counted as left out.
     void AddValue(int series, std::int64_t t, std::string_view text);
     void ParseDataLine(std::string_view line);
@@ -93,6 +113,7 @@ private:
     int m_fd = -1;
     int m_nError = 0;
     std::int64_t m_nOffset = 0;
+    std::int64_t m_nLineStart = 0; // offset of the line being read
     bool m_bRestarted = false;
     std::string m_carry;      // the start of a line not yet ended
     bool m_bSkipping = false; // inside a line longer than kMaxLineLength
@@ -100,9 +121,17 @@ private:
     Kind m_kind = Kind::Unknown;
     Counters m_counters;
     CPlotDecimator m_data;
+    CPlotIndex m_index;
+    // A range reader: the time kept and the spans to read, the current one first.
+    bool m_bRange = false;
+    std::int64_t m_nFrom = 0;
+    std::int64_t m_nTo = 0;
+    std::vector<CPlotIndex::Span> m_spans;
+    std::size_t m_nSpan = 0;
     // Report state: the header being read and the series it selects.
     std::vector<ReportSeries> m_reportSeries;
     ReportSeries m_header;
-    int m_nReportSeries = -1;
+    static constexpr int kUnresolved = -2; // the header changed: look its series up (-1: none)
+    int m_nReportSeries = kUnresolved;
     std::vector<std::string_view> m_values; // scratch for data lines
 };

@@ -69,6 +69,7 @@ CPlotChart::CPlotChart(QGraphicsItem* parent) : QChart(parent)
         QTimer::singleShot(0, this, [this] {
             m_bAxisUpdateQueued = false;
             UpdateTimeAxis();
+            emit ZoomChanged();
         });
     });
 }
@@ -119,21 +120,15 @@ void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNam
             connect(marker, &QLegendMarker::clicked, this, [this, index] { ToggleSeries(index); });
         m_series.push_back(series);
     }
-    m_points.assign(static_cast<std::size_t>(count), {});
+    m_full.assign(static_cast<std::size_t>(count), {});
     m_summaries.assign(static_cast<std::size_t>(count), {});
     double lo = 0, hi = 0;
     bool any = false;
     double tFrom = 0, tTo = 0;
     for (int i = 0; i < count; ++i) {
         const auto si = static_cast<std::size_t>(i);
-        m_points[si] = data.Points(i);
+        m_full[si] = data.Points(i);
         m_summaries[si] = data.Summary(i);
-        QList<QPointF> points;
-        points.reserve(static_cast<qsizetype>(m_points[si].size()));
-        for (const CPlotPoint& p : m_points[si])
-            points.append(QPointF(static_cast<double>(p.t), p.v));
-        m_series[si]->replace(points);
-        m_series[si]->setPointsVisible(m_points[si].size() < kMarkPointsBelow);
         // Qt Charts shows series names as rich text: the file's text goes in escaped.
         m_series[si]->setName(m_names[i].toHtmlEscaped());
         const CPlotSummary& s = m_summaries[si];
@@ -170,6 +165,7 @@ void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNam
     // Readings that never go below zero keep zero as the axis's floor.
     m_axisValue->setRange(lo >= 0 && lo - margin < 0 ? 0 : lo - margin, hi + margin);
     m_axisValue->applyNiceNumbers();
+    ShowPoints();
     m_fullFrom = tFrom;
     m_fullTo = tTo;
     if (!m_bZoomed)
@@ -194,6 +190,52 @@ void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNam
             + QLatin1Char('.');
 }
 
+void CPlotChart::SetDetail(const CPlotDecimator& detail, std::int64_t from, std::int64_t to)
+{
+    m_detail.assign(m_full.size(), {});
+    for (int i = 0; i < std::min(detail.SeriesCount(), SeriesCount()); ++i)
+        m_detail[static_cast<std::size_t>(i)] = detail.Points(i);
+    m_nDetailFrom = from;
+    m_nDetailTo = to;
+    m_bDetail = true;
+    ShowPoints();
+}
+
+void CPlotChart::ClearDetail()
+{
+    if (!m_bDetail)
+        return;
+    m_bDetail = false;
+    m_detail.clear();
+    ShowPoints();
+}
+
+void CPlotChart::ShowPoints()
+{
+    m_points.resize(m_full.size());
+    for (std::size_t si = 0; si < m_full.size(); ++si) {
+        std::vector<CPlotPoint>& shown = m_points[si];
+        const std::vector<CPlotPoint>& full = m_full[si];
+        std::size_t marked = full.size();
+        if (!m_bDetail || si >= m_detail.size()) {
+            shown = full;
+        } else {
+            const auto inside = [this](const CPlotPoint& p) { return p.t >= m_nDetailFrom; };
+            const auto after = [this](const CPlotPoint& p) { return p.t > m_nDetailTo; };
+            shown.assign(full.begin(), std::find_if(full.begin(), full.end(), inside));
+            shown.insert(shown.end(), m_detail[si].begin(), m_detail[si].end());
+            shown.insert(shown.end(), std::find_if(full.begin(), full.end(), after), full.end());
+            marked = m_detail[si].size();
+        }
+        QList<QPointF> points;
+        points.reserve(static_cast<qsizetype>(shown.size()));
+        for (const CPlotPoint& p : shown)
+            points.append(QPointF(static_cast<double>(p.t), p.v));
+        m_series[si]->replace(points);
+        m_series[si]->setPointsVisible(marked < kMarkPointsBelow);
+    }
+}
+
 void CPlotChart::SetFullRange()
 {
     m_bZoomed = false;
@@ -204,9 +246,13 @@ void CPlotChart::SetFullRange()
 
 void CPlotChart::ResetZoom()
 {
-    const QScopedValueRollback<bool> settingRange(m_bSettingRange, true);
-    zoomReset();
-    SetFullRange();
+    {
+        const QScopedValueRollback<bool> settingRange(m_bSettingRange, true);
+        zoomReset();
+        SetFullRange();
+    }
+    ClearDetail();
+    emit ZoomChanged();
 }
 
 double CPlotChart::ShownFrom() const
@@ -231,6 +277,7 @@ void CPlotChart::ZoomTime(double factor, double centre)
     const QScopedValueRollback<bool> settingRange(m_bSettingRange, true);
     m_axisTime->setRange(newFrom, newTo);
     UpdateTimeAxis();
+    emit ZoomChanged();
 }
 
 void CPlotChart::UpdateTimeAxis()

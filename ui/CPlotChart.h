@@ -42,7 +42,13 @@ public:
 
     // Zooms the time axis by factor (below 1 zooms in) keeping time centre in place.
     void ZoomTime(double factor, double centre);
+    // Back to the whole file; the detail goes.
     void ResetZoom();
+    // Shows detail's points for the times from..to in place of the whole file's decimated ones
+    // (which still draw the rest), until the zoom is reset; new data keeps it.
+    void SetDetail(const CPlotDecimator& detail, std::int64_t from, std::int64_t to);
+    void ClearDetail();
+    bool HasDetail() const { return m_bDetail; }
     bool IsZoomed() const { return m_bZoomed; }
     // The time range shown.
     double ShownFrom() const;
@@ -55,6 +61,8 @@ public:
 signals:
     // A point's read-out under the pointer; empty when the pointer left the line.
     void ReadOutChanged(const QString& text);
+    // The user zoomed (wheel, drag, keys) or reset the zoom.
+    void ZoomChanged();
 
 private:
     void OnHovered(int series, const QPointF& point, bool state);
@@ -62,11 +70,18 @@ private:
     // Rebuilds the time axis's ticks for the range shown (after zoom or new data).
     void UpdateTimeAxis();
     void SetFullRange();
+    // The series' points: the whole file's, with the detail in its range.
+    void ShowPoints();
 
     QCategoryAxis* m_axisTime = nullptr;
     QValueAxis* m_axisValue = nullptr;
     std::vector<QLineSeries*> m_series; // owned by the chart
-    std::vector<std::vector<CPlotPoint>> m_points;
+    std::vector<std::vector<CPlotPoint>> m_full;   // the whole file, decimated
+    std::vector<std::vector<CPlotPoint>> m_detail; // a zoomed range at full resolution
+    std::vector<std::vector<CPlotPoint>> m_points; // as shown
+    std::int64_t m_nDetailFrom = 0;
+    std::int64_t m_nDetailTo = 0;
+    bool m_bDetail = false;
     std::vector<CPlotSummary> m_summaries;
     QStringList m_names;
     QString m_strSkipped;

@@ -6,6 +6,8 @@
 #include "ui/CPlotChart.h"
 
 #include <QChartView>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QLineSeries>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -23,6 +25,10 @@ namespace {
 constexpr std::int64_t kSliceBytes = 8 * 1024 * 1024;
 // A live window looks at the file's size this often, besides the watcher's notices.
 constexpr int kLivePollMs = 1000;
+// A zoom is read in detail once the wheel has rested this long.
+constexpr int kDetailDelayMs = 150;
+// A range read looks whether it is still wanted after this many bytes.
+constexpr std::int64_t kDetailSliceBytes = 1024 * 1024;
 
 // The chart view: the mouse wheel zooms the time axis around the pointer, a drag zooms to the
 // stretch of time dragged over.
@@ -127,6 +133,13 @@ CPlotWindow::CPlotWindow(const QString& path, const QStringList& columnNames, bo
     connect(m_btnResetZoom, &QPushButton::clicked, m_chart, &CPlotChart::ResetZoom);
     connect(m_btnClose, &QPushButton::clicked, this, &QWidget::close);
     connect(m_chart, &CPlotChart::ReadOutChanged, this, &CPlotWindow::ShowReadOut);
+    connect(m_chart, &CPlotChart::ZoomChanged, this, &CPlotWindow::OnZoomChanged);
+    m_timerDetail = new QTimer(this);
+    m_timerDetail->setSingleShot(true);
+    m_timerDetail->setInterval(kDetailDelayMs);
+    connect(m_timerDetail, &QTimer::timeout, this, [this] { ShowDetail(m_chart->ShownFrom(), m_chart->ShownTo()); });
+    m_detailWatcher = new QFutureWatcher<std::shared_ptr<CPlotReader>>(this);
+    connect(m_detailWatcher, &QFutureWatcherBase::finished, this, &CPlotWindow::OnDetailRead);
 
     if (!m_pReader->Open(path)) {
         m_labelSkipped->setText(platform::FileErrorText(m_pReader->Error(), path));
@@ -138,7 +151,12 @@ CPlotWindow::CPlotWindow(const QString& path, const QStringList& columnNames, bo
     m_timerRead->start();
 }
 
-CPlotWindow::~CPlotWindow() = default;
+CPlotWindow::~CPlotWindow()
+{
+    // A range read still running holds its own reader; it only needs to stop soon.
+    if (m_pDetailCancel)
+        *m_pDetailCancel = true;
+}
 
 bool CPlotWindow::IsOpen() const
 {
@@ -185,6 +203,8 @@ void CPlotWindow::ReadSlice()
         return;
     }
     Redraw();
+    if (m_chart->IsZoomed())
+        m_timerDetail->start(); // zoomed while loading
     if (m_bLive) {
         m_watcher = new QFileSystemWatcher(QStringList {m_pReader->Path()}, this);
         connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &CPlotWindow::Refresh);
@@ -206,8 +226,73 @@ void CPlotWindow::Refresh()
     // A file replaced under its name is watched anew.
     if (m_watcher && !m_watcher->files().contains(m_pReader->Path()))
         m_watcher->addPath(m_pReader->Path());
-    if (restarted || m_pReader->Offset() != before)
+    if (restarted || m_pReader->Offset() != before) {
+        if (restarted)
+            m_chart->ClearDetail(); // of the file that was replaced
         Redraw();
+        if (m_chart->IsZoomed())
+            m_timerDetail->start(); // the range may have gained values
+    }
+}
+
+void CPlotWindow::OnZoomChanged()
+{
+    if (m_chart->IsZoomed()) {
+        m_timerDetail->start();
+        return;
+    }
+    // Back to the whole file: whatever is being read for a zoom is no longer wanted.
+    m_timerDetail->stop();
+    ++m_nDetailWanted;
+    m_bDetailPending = false;
+    if (m_pDetailCancel)
+        *m_pDetailCancel = true;
+}
+
+void CPlotWindow::ShowDetail(double from, double to)
+{
+    // Times of the files' format; anything else reads nothing.
+    constexpr double kLimit = 1e13;
+    if (!(from <= to) || from < -kLimit || to > kLimit)
+        return;
+    ++m_nDetailWanted;
+    m_nDetailFrom = static_cast<std::int64_t>(std::floor(from));
+    m_nDetailTo = static_cast<std::int64_t>(std::ceil(to));
+    m_bDetailPending = true;
+    if (m_detailWatcher->isRunning()) {
+        *m_pDetailCancel = true; // starts anew once that one has stopped
+        return;
+    }
+    StartDetail();
+}
+
+void CPlotWindow::StartDetail()
+{
+    m_bDetailPending = false;
+    std::shared_ptr<CPlotReader> range = m_pReader->RangeReader(m_nDetailFrom, m_nDetailTo);
+    if (!range)
+        return;
+    m_nDetailRunning = m_nDetailWanted;
+    m_pDetailCancel = std::make_shared<std::atomic_bool>(false);
+    m_detailWatcher->setFuture(QtConcurrent::run([range, cancel = m_pDetailCancel] {
+        while (!*cancel && range->Read(kDetailSliceBytes) == CPlotReader::Status::More) {}
+        return range;
+    }));
+}
+
+void CPlotWindow::OnDetailRead()
+{
+    const std::shared_ptr<CPlotReader> range = m_detailWatcher->result();
+    if (m_nDetailRunning != m_nDetailWanted) {
+        // A late result, for a range no longer shown: dropped, and the one now wanted read.
+        if (m_bDetailPending)
+            StartDetail();
+        return;
+    }
+    if (!m_chart->IsZoomed())
+        return;
+    m_chart->SetDetail(range->Data(), range->RangeFrom(), range->RangeTo());
+    emit DetailShown(range->RangeFrom(), range->RangeTo());
 }
 
 void CPlotWindow::Redraw()

@@ -2,6 +2,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 
 class CPlotChart;
@@ -12,12 +14,14 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
+template <typename T> class QFutureWatcher;
 
 // A window that plots a data file or a report: the chart (wheel and drag zoom the time axis,
 // legend entries hide and show their line, the pointer on a line reads out its point), the
 // read-out, what was skipped, and the chart's text alternative. The file is read in slices so
 // the program stays responsive on a large one; a live window then follows the file as it
-// grows (a running collection's new lines appear as they are written).
+// grows (a running collection's new lines appear as they are written). A zoomed view reads its
+// range again at full resolution in the background, from the stretches of the file that hold it.
 class CPlotWindow : public QWidget {
     Q_OBJECT
 public:
@@ -33,6 +37,9 @@ public:
 
     // Reads what the file gained since the last look and redraws when anything changed.
     void Refresh();
+    // Reads the values timed from..to at full resolution in the background and shows them if
+    // the chart is still zoomed; a request made meanwhile supersedes it (its result is dropped).
+    void ShowDetail(double from, double to);
 
     CPlotChart* Chart() const { return m_chart; }
     QChartView* ChartView() const;
@@ -47,11 +54,16 @@ public:
 signals:
     // The file has been read (the first time) or gained lines that are now drawn.
     void Updated();
+    // The chart shows the values of from..to at full resolution.
+    void DetailShown(std::int64_t from, std::int64_t to);
 
 private:
     void ReadSlice();
     void Redraw();
     void ShowReadOut(const QString& text);
+    void OnZoomChanged();
+    void StartDetail();
+    void OnDetailRead();
 
     std::unique_ptr<CPlotReader> m_pReader;
     QStringList m_columnNames;
@@ -65,6 +77,15 @@ private:
     QTimer* m_timerRead = nullptr;
     QTimer* m_timerLive = nullptr;
     QFileSystemWatcher* m_watcher = nullptr;
+    // The zoomed view's range read: one at a time; the latest request waits for it.
+    QTimer* m_timerDetail = nullptr; // lets a run of wheel steps settle first
+    QFutureWatcher<std::shared_ptr<CPlotReader>>* m_detailWatcher = nullptr;
+    std::shared_ptr<std::atomic_bool> m_pDetailCancel;
+    std::int64_t m_nDetailFrom = 0;
+    std::int64_t m_nDetailTo = 0;
+    std::uint64_t m_nDetailWanted = 0;  // the latest request
+    std::uint64_t m_nDetailRunning = 0; // the request being read
+    bool m_bDetailPending = false;
     bool m_bLive = false;
     bool m_bLoaded = false;
 };

@@ -143,6 +143,71 @@ TEST_F(PlotReader, RefusesWhatIsNotARegularFileAndSkipsOverlongLines)
     EXPECT_EQ(reader.Count().points, 1);
 }
 
+TEST_F(PlotReader, ZoomedRangeReadsOnlyItsStretchesAtFullResolution)
+{
+    // 3000 lines ten seconds apart; line 2000 is out of order (five seconds after the first).
+    const std::int64_t t0 = At(2026, 12, 8, 0, 0, 0);
+    constexpr int kLines = 3000;
+    std::string text;
+    std::vector<CPlotPoint> samples;
+    for (int i = 0; i < kLines; ++i) {
+        const std::int64_t t = i == 2000 ? t0 + 5 : t0 + 10LL * i;
+        const std::string stamp = plotlines::FormatWallClock(t);
+        text += stamp.substr(0, 10) + ",  " + stamp.substr(11) + ",  " + std::to_string(i) + "\r\n";
+        samples.push_back({t, static_cast<double>(i)});
+    }
+    std::sort(samples.begin(), samples.end(), [](const CPlotPoint& a, const CPlotPoint& b) { return a.t < b.t; });
+    CPlotReader reader(64);
+    ASSERT_TRUE(reader.Open(Write("data127.0.0.2.txt", text)));
+    ASSERT_EQ(reader.Read(), CPlotReader::Status::AtEnd);
+    EXPECT_LE(reader.Data().Points(0).size(), 128u) << "the whole file is decimated";
+
+    const struct {
+        int first, last; // lines of the range, in time order
+        bool fromStart;  // may read from the file's first byte
+    } cases[] = {{0, 49, true}, {1500, 1549, false}, {2950, 2999, false}, {700, 700, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        const std::unique_ptr<CPlotReader> range = reader.RangeReader(samples[c.first].t, samples[c.last].t);
+        ASSERT_TRUE(range);
+        ASSERT_FALSE(range->Spans().empty());
+        EXPECT_EQ(range->Spans().front().begin > 0, !c.fromStart);
+        std::int64_t bytes = 0;
+        for (const CPlotIndex::Span& span : range->Spans())
+            bytes += span.end - span.begin;
+        EXPECT_LE(bytes, 4 * CPlotIndex::kFirstStride) << "of " << text.size();
+        ASSERT_EQ(range->Read(), CPlotReader::Status::AtEnd);
+        EXPECT_EQ(range->Data().Points(0),
+                  std::vector<CPlotPoint>(samples.begin() + c.first, samples.begin() + c.last + 1));
+    }
+    EXPECT_TRUE(reader.RangeReader(t0 - 100, t0 - 1)->Spans().empty());
+}
+
+TEST_F(PlotReader, ZoomedRangeOfAnAppendedReportKeepsEachRecordsSensor)
+{
+    // Two reports one after the other, the same times, sensor A's values 0/1 and B's 10/11.
+    std::string text;
+    const std::int64_t t0 = At(2009, 8, 20, 0, 0, 0);
+    for (const int sensor : {0, 1}) {
+        text += std::string("Data download from system.\nSensor port : 1\nSensor description : ") + "AB"[sensor]
+            + "\nAverage value : 2.0 mA\n";
+        for (int i = 0; i < 500; ++i) {
+            const std::string stamp = plotlines::FormatWallClock(t0 + 60LL * i);
+            text += stamp.substr(8, 2) + "/" + stamp.substr(5, 2) + "/" + stamp.substr(0, 4) + stamp.substr(10) + ", "
+                + std::to_string(10 * sensor + i % 2) + "\n";
+        }
+    }
+    CPlotReader reader(64);
+    ASSERT_TRUE(reader.Open(Write("192.0.2.20_p1_4-20ma.txt", text)));
+    ASSERT_EQ(reader.Read(), CPlotReader::Status::AtEnd);
+    ASSERT_EQ(reader.ReportSeriesInfo().size(), 2u);
+    const std::unique_ptr<CPlotReader> range = reader.RangeReader(t0 + 60 * 400, t0 + 60 * 401);
+    ASSERT_EQ(range->Read(), CPlotReader::Status::AtEnd);
+    EXPECT_EQ(range->Spans().size(), 2u) << "a stretch of each report, without the header of the second";
+    EXPECT_EQ(range->Data().Points(0), (std::vector<CPlotPoint> {{t0 + 60 * 400, 0}, {t0 + 60 * 401, 1}}));
+    EXPECT_EQ(range->Data().Points(1), (std::vector<CPlotPoint> {{t0 + 60 * 400, 10}, {t0 + 60 * 401, 11}}));
+}
+
 TEST_F(PlotReader, MillionLinesKeepBoundedPointsAndTheirSpike)
 {
     // Eight columns, one line a minute for almost two years; column 3 has one spike.

@@ -93,6 +93,59 @@ TEST_F(PlotWindowTest, LiveWindowGainsTheLinesWrittenToItsFile)
     EXPECT_TRUE(window.ChartView()->accessibleDescription().contains(QStringLiteral("latest 5")));
 }
 
+TEST_F(PlotWindowTest, ZoomShowsEveryValueOfItsRangeAndDropsLateResults)
+{
+    // 20000 lines ten seconds apart: the whole view keeps a minimum and maximum per 64 seconds.
+    const std::int64_t t0 = *plotlines::WallClockSeconds(2026, 12, 8, 0, 0, 0);
+    const auto line = [&](int i) {
+        const std::string stamp = plotlines::FormatWallClock(t0 + 10LL * i);
+        return QByteArray::fromStdString(stamp.substr(0, 10) + ",  " + stamp.substr(11) + ",  " + std::to_string(i)
+                                         + "\r\n");
+    };
+    QByteArray text;
+    constexpr int kLines = 20000;
+    for (int i = 0; i < kLines; ++i)
+        text += line(i);
+    const QString path = Write("data127.0.0.2.txt", text);
+    CPlotWindow window(path, {}, true);
+    window.show();
+    ASSERT_TRUE(WaitUntil([&] { return window.IsLoaded(); }));
+    QList<std::pair<std::int64_t, std::int64_t>> shown;
+    QObject::connect(&window, &CPlotWindow::DetailShown, [&](std::int64_t from, std::int64_t to) { shown.append({from, to}); });
+    const auto valuesIn = [&](double from, double to) {
+        QList<double> values;
+        for (const QPointF& p : window.Chart()->Series(0)->points())
+            if (p.x() >= from && p.x() <= to)
+                values.append(p.y());
+        return values;
+    };
+
+    // The last 1000 seconds and as many after; meanwhile a read of the file's start, now late.
+    const double last = static_cast<double>(t0 + 10LL * (kLines - 1));
+    window.Chart()->ZoomTime(1000 / (window.Chart()->ShownTo() - window.Chart()->ShownFrom()), last);
+    window.Chart()->ZoomTime(2, window.Chart()->ShownFrom());
+    const double from = window.Chart()->ShownFrom(), to = window.Chart()->ShownTo();
+    EXPECT_LT(valuesIn(from, to).size(), 60) << "decimated before the detail arrives";
+    window.ShowDetail(static_cast<double>(t0), static_cast<double>(t0 + 1000));
+    window.ShowDetail(from, to);
+    ASSERT_TRUE(WaitUntil([&] { return !shown.isEmpty(); }));
+    for (const auto& range : shown)
+        EXPECT_GT(range.first, t0 + 1000) << "the late result was shown";
+    QList<double> expected;
+    for (int i = 0; i < kLines; ++i)
+        if (static_cast<double>(t0 + 10LL * i) >= from && static_cast<double>(t0 + 10LL * i) <= to)
+            expected.append(i);
+    EXPECT_EQ(valuesIn(from, to), expected);
+
+    // Lines written while zoomed join the detail; Reset Zoom shows the whole file again.
+    Write("data127.0.0.2.txt", line(kLines) + line(kLines + 1), QIODevice::Append);
+    expected << kLines << kLines + 1;
+    ASSERT_TRUE(WaitUntil([&] { return valuesIn(from, to) == expected; }, 5000));
+    window.Chart()->ResetZoom();
+    EXPECT_FALSE(window.Chart()->HasDetail());
+    EXPECT_LE(window.Chart()->Series(0)->count(), 2 * CPlotDecimator::kDefaultBuckets);
+}
+
 TEST_F(PlotWindowTest, ReportSeriesNamedBySensorAndUnit)
 {
     const QString path = Write("192.0.2.20_p3_4-20ma.txt", "Data download from system.\n"
