@@ -1,5 +1,5 @@
 // veltrane-cli serve [--listen ADDRESS:PORT] CONFIG: the units of CONFIG as Prometheus metrics
-// over HTTP, until SIGINT or SIGTERM; SIGHUP scans every unit again.
+// over HTTP, until SIGINT or SIGTERM; SIGHUP reads CONFIG again and scans every unit.
 #include "cli/CliSupport.h"
 #include "cli/SignalWatcher.h"
 #include "exporter/CExporter.h"
@@ -60,7 +60,11 @@ int RunServe(const QStringList& args)
         "once (one SNMP GET each, bounded by the unit's time-out) and answers in the text exposition\n"
         "format. Sensor lists come from the units' \"oids\" or from the discovery scan (\"sensors\":\n"
         "\"all online\"), run at start, every \"rescanMinutes\" and on SIGHUP; a scrape during a scan\n"
-        "uses the last completed list. SIGINT or SIGTERM stop it (status 0). Log lines go to\n"
+        "uses the last completed list. SIGHUP reads CONFIG again, with the same checks as at start:\n"
+        "units added or changed are served from the next scrape, units removed leave the page, and\n"
+        "every unit is scanned again (unchanged ones keep their list until then); a CONFIG that\n"
+        "fails the checks is logged and the units loaded before stay. --listen is read only at start:\n"
+        "changing it needs a restart. SIGINT or SIGTERM stop it (status 0). Log lines go to\n"
         "standard error; no community is ever printed or served.\n"
         "\n"
         "CONFIG (JSON; refused when other users can read or write it):\n"
@@ -122,16 +126,32 @@ int RunServe(const QStringList& args)
                                .toStdString());
     exporter.Rescan();
 
-    QObject::connect(&watcher, &cli::SignalWatcher::Received, [&exporter, &prefix, mutex](int number) {
-        if (number == SIGHUP) {
-            {
-                std::lock_guard lock(*mutex);
-                cli::PrintErr(prefix + "SIGHUP: scanning the units again");
-            }
-            exporter.Rescan();
-        } else {
+    QObject::connect(&watcher, &cli::SignalWatcher::Received, [&exporter, &prefix, &path, mutex](int number) {
+        if (number != SIGHUP) {
             QCoreApplication::quit();
+            return;
         }
+        CExporterConfig reloaded;
+        QString error;
+        QStringList warnings;
+        const bool ok = reloaded.Load(path, error, warnings);
+        const auto print = [&prefix, &mutex](const QString& line) {
+            std::lock_guard lock(*mutex);
+            cli::PrintErr(prefix + "SIGHUP: " + line.toStdString());
+        };
+        for (const QString& warning : warnings)
+            print(warning);
+        if (!ok) {
+            print(error + "; still serving the units loaded before");
+            return;
+        }
+        const CExporter::ReloadCounts counts = exporter.Reload(reloaded);
+        print(QStringLiteral("serving %1 units (%2 added, %3 changed, %4 removed, %5 kept); scanning the units again")
+                  .arg(reloaded.m_units.size())
+                  .arg(counts.nAdded)
+                  .arg(counts.nChanged)
+                  .arg(counts.nRemoved)
+                  .arg(counts.nKept));
     });
     QCoreApplication::exec();
 

@@ -11,6 +11,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -64,6 +65,7 @@ public:
     std::shared_ptr<const SensorList> m_pSensors;
     bool m_bScanOk = false;   // the last scan reached the unit
     bool m_bScanning = false;
+    bool m_bRetired = false;  // no longer served since a reload: a late scan result is dropped
     // When a scrape last asked for a scan because the unit no longer knew an OID of its list.
     std::optional<std::chrono::steady_clock::time_point> m_lastUnknownOidScan;
     int m_nLastErrorCode = -1; // of the last scrape, -1 before the first; for the log
@@ -73,7 +75,7 @@ CExporter::CExporter(const CExporterConfig& config, LogFunction log, QObject* pa
     : QObject(parent), m_nRescanMinutes(config.m_nRescanMinutes), m_log(std::move(log))
 {
     for (const CExporterUnit& unit : config.m_units)
-        m_units.push_back(std::make_unique<CUnitState>(unit));
+        m_units.push_back(std::make_shared<CUnitState>(unit));
     m_scanPool.setMaxThreadCount(kScanThreads);
     m_scrapePool.setMaxThreadCount(1);
     m_rescanTimer.setSingleShot(true);
@@ -123,31 +125,82 @@ quint16 CExporter::ServerPort() const
     return m_pServer->servers().first()->serverPort();
 }
 
+std::vector<std::shared_ptr<CUnitState>> CExporter::Units() const
+{
+    std::lock_guard lock(m_unitsMutex);
+    return m_units;
+}
+
+CExporter::ReloadCounts CExporter::Reload(const CExporterConfig& config)
+{
+    ReloadCounts counts;
+    if (m_bStopping)
+        return counts;
+    std::map<std::string, std::shared_ptr<CUnitState>> old;
+    for (const auto& unit : Units())
+        old.emplace(unit->m_unit.m_strName, unit);
+    std::vector<std::shared_ptr<CUnitState>> units;
+    for (const CExporterUnit& unit : config.m_units) {
+        const auto it = old.find(unit.m_strName);
+        if (it == old.end()) {
+            ++counts.nAdded;
+        } else if (it->second->m_unit == unit) {
+            ++counts.nKept;
+            units.push_back(it->second);
+            old.erase(it);
+            continue;
+        } else {
+            ++counts.nChanged;
+        }
+        units.push_back(std::make_shared<CUnitState>(unit));
+    }
+    counts.nRemoved = static_cast<int>(old.size()) - counts.nChanged;
+    for (const auto& [name, unit] : old) {
+        std::lock_guard lock(unit->m_mutex);
+        unit->m_bRetired = true;
+    }
+    {
+        std::lock_guard lock(m_unitsMutex);
+        m_units = std::move(units);
+    }
+    m_nRescanMinutes = config.m_nRescanMinutes;
+    Rescan();
+    return counts;
+}
+
 void CExporter::Rescan()
 {
     if (m_bStopping)
         return;
-    for (const auto& unit : m_units)
-        StartScan(*unit);
+    for (const auto& unit : Units())
+        StartScan(unit);
     if (m_nRescanMinutes > 0)
         m_rescanTimer.start(std::chrono::minutes(m_nRescanMinutes));
+    else
+        m_rescanTimer.stop();
 }
 
-void CExporter::StartScan(CUnitState& state)
+void CExporter::StartScan(const std::shared_ptr<CUnitState>& state)
 {
     {
-        std::lock_guard lock(state.m_mutex);
-        if (state.m_bScanning || m_bStopping)
+        std::lock_guard lock(state->m_mutex);
+        if (state->m_bScanning || state->m_bRetired || m_bStopping)
             return;
-        state.m_bScanning = true;
+        state->m_bScanning = true;
     }
     ++m_nScansPending;
-    m_scanPool.start([this, &state] {
-        if (!m_bStopping)
-            ScanUnit(state);
+    // The task owns its unit: a reload may drop the unit from m_units while it waits or runs.
+    m_scanPool.start([this, state] {
+        bool retired = false;
         {
-            std::lock_guard lock(state.m_mutex);
-            state.m_bScanning = false;
+            std::lock_guard lock(state->m_mutex);
+            retired = state->m_bRetired;
+        }
+        if (!m_bStopping && !retired)
+            ScanUnit(*state);
+        {
+            std::lock_guard lock(state->m_mutex);
+            state->m_bScanning = false;
         }
         --m_nScansPending;
     });
@@ -177,6 +230,8 @@ void CExporter::ScanUnit(CUnitState& state)
     if (scan.m_nPortCount == 0) {
         {
             std::lock_guard lock(state.m_mutex);
+            if (state.m_bRetired)
+                return;
             state.m_bScanOk = false;
         }
         const std::string why = view.messages.empty() ? CSensorScan::TrimmedStatus(view.strStatus) : view.messages.front();
@@ -206,6 +261,8 @@ void CExporter::ScanUnit(CUnitState& state)
         return;
     {
         std::lock_guard lock(state.m_mutex);
+        if (state.m_bRetired)
+            return;
         state.m_pSensors = sensors;
         state.m_bScanOk = true;
     }
@@ -224,11 +281,13 @@ std::string CExporter::Scrape()
         std::shared_ptr<const SensorList> sensors;
         bool bScanOk;
     };
+    // The whole scrape works on the units served when it began, even if a reload comes meanwhile.
+    const std::vector<std::shared_ptr<CUnitState>> units = Units();
     std::vector<Snapshot> snapshots;
     std::vector<CUnitReader::Request> requests;
-    snapshots.reserve(m_units.size());
-    requests.reserve(m_units.size());
-    for (const auto& unit : m_units) {
+    snapshots.reserve(units.size());
+    requests.reserve(units.size());
+    for (const auto& unit : units) {
         std::lock_guard lock(unit->m_mutex);
         snapshots.push_back(Snapshot{unit->m_pSensors, unit->m_bScanOk});
         CUnitReader::Request request{unit->m_unit.m_strAddress, unit->m_unit.m_strCommunity, unit->m_unit.m_nTimeout,
@@ -253,8 +312,8 @@ std::string CExporter::Scrape()
     page.Gauge("veltrane_unit_scan_success", "1 when the unit's last discovery scan reached it, else 0.");
     page.Gauge("veltrane_scrape_duration_seconds", "Time this scrape took.");
 
-    for (std::size_t i = 0; i < m_units.size(); ++i) {
-        CUnitState& unit = *m_units[i];
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        CUnitState& unit = *units[i];
         const CUnitReader::Result& result = results[i];
         const SensorList& sensors = *snapshots[i].sensors;
         const CMetricsText::Labels unitLabels{{"unit", unit.m_unit.m_strName}, {"address", unit.m_unit.m_strAddress}};
@@ -296,7 +355,7 @@ std::string CExporter::Scrape()
             }
         }
         if (rescan)
-            StartScan(unit);
+            StartScan(units[i]);
         if (changed)
             Log("unit \"" + unit.m_unit.m_strName + "\" (" + unit.m_unit.m_strAddress + "): " +
                 (up ? std::string("answers") : "read failed: Error No " + std::to_string(result.nErrorCode) + " : " +

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ class CUnitState;
 // Metrics: veltrane_sensor_value, veltrane_unit_up, veltrane_unit_request_seconds,
 // veltrane_unit_error_code, veltrane_unit_sensors, veltrane_unit_scan_success and
 // veltrane_scrape_duration_seconds. No community ever appears in a page or a log line.
+//
+// Reload() switches to another configuration while serving: a scrape or scan in flight
+// finishes on the units it started with, and a scan of a unit that is gone has its result
+// dropped.
 class CExporter : public QObject {
     Q_OBJECT
 public:
@@ -44,6 +49,18 @@ public:
     bool Listen(const QHostAddress& address, quint16 port, QString& error);
     quint16 ServerPort() const;
 
+    // What Reload() did, by unit name: kept (the same in every field), changed, added, removed.
+    struct ReloadCounts {
+        int nKept = 0;
+        int nChanged = 0;
+        int nAdded = 0;
+        int nRemoved = 0;
+    };
+    // Serves config's units from the next scrape on: units the same in every field keep their
+    // sensor list and state, the others start afresh; rescanMinutes follows config. Then scans
+    // every unit again, as Rescan() does. The listening address stays.
+    ReloadCounts Reload(const CExporterConfig& config);
+
     // Starts the discovery scan of every unit that is not being scanned already, and the
     // schedule of the next ones.
     void Rescan();
@@ -59,11 +76,15 @@ public:
 
 private:
     // Queues a scan of the unit unless one is queued or running.
-    void StartScan(CUnitState& unit);
+    void StartScan(const std::shared_ptr<CUnitState>& unit);
     void ScanUnit(CUnitState& unit);
     void Log(const std::string& line) const;
+    // The units now served; scans and scrapes hold their own references, so a reload never
+    // frees a unit under them.
+    std::vector<std::shared_ptr<CUnitState>> Units() const;
 
-    std::vector<std::unique_ptr<CUnitState>> m_units;
+    mutable std::mutex m_unitsMutex; // guards m_units (scrapes run on their own thread)
+    std::vector<std::shared_ptr<CUnitState>> m_units;
     int m_nRescanMinutes = 60;
     LogFunction m_log;
     std::unique_ptr<QHttpServer> m_pServer;

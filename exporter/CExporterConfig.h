@@ -14,6 +14,8 @@ struct CExporterUnit {
     std::vector<std::string> m_oidList;   // else these OIDs, in this order
     int m_nTimeout = 2;                   // seconds to wait for an answer, at least 1
     int m_nRetries = 2;                   // resends of the same request
+
+    bool operator==(const CExporterUnit&) const = default;
 };
 
 // The exporter's configuration file, a JSON object:

@@ -235,3 +235,39 @@ TEST(Exporter, ServesMetricsOverHttp)
     EXPECT_TRUE(exporter.Shutdown(5000));
     EXPECT_EQ(exporter.ServerPort(), 0);
 }
+
+TEST(Exporter, ReloadDropsTheScanOfARemovedUnitAndKeepsTheListOfAnUnchangedOne)
+{
+    REQUIRE_PORT_161();
+    const std::string kept = UnitAddress(0), removed = UnitAddress(1), added = UnitAddress(2);
+    UnitSimProcess sim;
+    // Late answers, so that the scans are still running at the reload.
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{
+        VirtualUnit(kept, "Kept", {4, 5}, {{"delayMs", 150}}), VirtualUnit(removed, "Removed", {6}, {{"delayMs", 150}}),
+        VirtualUnit(added, "Added", {7})}}})));
+    CExporterConfig config;
+    config.m_units = {ConfiguredUnit("Kept", kept), ConfiguredUnit("Removed", removed)};
+    LogLines log;
+    CExporter exporter(config, log.Function());
+    exporter.Rescan();
+    ASSERT_TRUE(ScansDone(exporter));
+
+    exporter.Rescan();
+    config.m_units = {ConfiguredUnit("Kept", kept), ConfiguredUnit("Added", added)};
+    const CExporter::ReloadCounts counts = exporter.Reload(config);
+    EXPECT_EQ((std::vector<int>{counts.nKept, counts.nChanged, counts.nAdded, counts.nRemoved}),
+              (std::vector<int>{1, 0, 1, 1}));
+    std::string page = exporter.Scrape();
+    EXPECT_EQ(page.find("Removed"), std::string::npos) << page;
+    EXPECT_EQ(LinesStartingWith(page, "veltrane_sensor_value"),
+              (std::vector<std::string>{Sample("Kept", kept, 0, "4"), Sample("Kept", kept, 1, "5")}));
+    EXPECT_EQ(LinesStartingWith(page, "veltrane_unit_up{unit=\"Added\"")[0],
+              "veltrane_unit_up{unit=\"Added\",address=\"" + added + "\"} 1");
+
+    ASSERT_TRUE(ScansDone(exporter));
+    const std::string logText = log.All();
+    EXPECT_EQ(logText.find("unit \"Removed\""), logText.rfind("unit \"Removed\"")) << "the late scan was logged";
+    page = exporter.Scrape();
+    EXPECT_EQ(page.find("Removed"), std::string::npos) << page;
+    EXPECT_EQ(LinesStartingWith(page, "veltrane_sensor_value").size(), 3u) << page;
+}

@@ -106,16 +106,22 @@ ServeProcess::~ServeProcess()
 
 bool ServeProcess::Start(const QJsonObject& config, const QString& listen)
 {
-    QFile file(ConfigPath());
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(config).toJson()) < 0)
+    if (!WriteConfig(QJsonDocument(config).toJson()))
         return false;
-    file.close();
-    ::chmod(ConfigPath().toLocal8Bit().constData(), 0600);
     m_strListen = listen;
     m_process.start(VELTRANE_CLI, {"serve", "--listen", listen, ConfigPath()});
     return testsupport::WaitUntil([this] { return Log().contains("serving") || m_process.state() == QProcess::NotRunning; },
                                   20000) &&
            m_process.state() == QProcess::Running;
+}
+
+bool ServeProcess::WriteConfig(const QByteArray& bytes, int mode)
+{
+    QFile file(ConfigPath());
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return false;
+    file.close();
+    return ::chmod(ConfigPath().toLocal8Bit().constData(), static_cast<mode_t>(mode)) == 0;
 }
 
 bool ServeProcess::Signal(int number)

@@ -46,6 +46,8 @@ public:
     ~ServeProcess();
     // Starts it listening on listen ("127.x.y.z:port") and waits for its "serving" line.
     bool Start(const QJsonObject& config, const QString& listen);
+    // Writes the configuration file anew with these bytes and mode, as an operator edits it.
+    bool WriteConfig(const QByteArray& bytes, int mode = 0600);
     // Sends signal; for SIGTERM and SIGINT waits for the end. True when it ended with status 0.
     bool Signal(int number);
     // Standard error so far.

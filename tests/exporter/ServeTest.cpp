@@ -5,6 +5,7 @@
 #include "common/UnitSimProcess.h"
 
 #include <QFile>
+#include <QJsonDocument>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -16,13 +17,26 @@ namespace {
 
 const char* kSecret = "s3cr3t-community";
 
+QJsonObject ConfigUnit(const char* name, const std::string& address, const std::string& community)
+{
+    return QJsonObject{{"name", name}, {"address", QString::fromStdString(address)},
+                       {"community", QString::fromStdString(community)}, {"sensors", "all online"}};
+}
+
+QJsonObject Config(const QJsonArray& units)
+{
+    return QJsonObject{{"timeout", 1}, {"retries", 0}, {"units", units}};
+}
+
 QJsonObject Config(const std::string& address, const std::string& community)
 {
-    return QJsonObject{{"timeout", 1}, {"retries", 0},
-                       {"units", QJsonArray{QJsonObject{{"name", "Rack"},
-                                                        {"address", QString::fromStdString(address)},
-                                                        {"community", QString::fromStdString(community)},
-                                                        {"sensors", "all online"}}}}};
+    return Config(QJsonArray{ConfigUnit("Rack", address, community)});
+}
+
+// The unit's lines of a metric on the page, e.g. {"veltrane_unit_up{...} 1"}.
+std::vector<std::string> UnitLines(const std::string& page, const char* metric, const char* unit)
+{
+    return LinesStartingWith(page, std::string(metric) + "{unit=\"" + unit + "\"");
 }
 
 int Count(const QString& text, const QString& what)
@@ -50,7 +64,7 @@ TEST(Serve, ServesUntilSigtermAndScansAgainOnSighup)
 
     ASSERT_TRUE(serve.Signal(SIGHUP));
     EXPECT_TRUE(WaitUntil([&serve] { return Count(serve.Log(), "scan found") == 2; })) << serve.Log().toStdString();
-    EXPECT_TRUE(serve.Log().contains("SIGHUP: scanning the units again"));
+    EXPECT_TRUE(serve.Log().contains("SIGHUP: serving 1 units (0 added, 0 changed, 0 removed, 1 kept); scanning the units again"));
 
     EXPECT_TRUE(serve.Signal(SIGTERM)) << serve.Log().toStdString();
     EXPECT_TRUE(serve.Log().endsWith("stopped\n")) << serve.Log().toStdString();
@@ -113,4 +127,85 @@ TEST(Serve, RefusalsAtStartNameWhatIsWrong)
         EXPECT_TRUE(err.contains(c.message)) << err.toStdString();
         EXPECT_FALSE(err.contains("s3cr3t")) << err.toStdString();
     }
+}
+
+TEST(Serve, SighupReadsTheConfigAgain)
+{
+    REQUIRE_PORT_161();
+    const std::string keep = UnitAddress(0), gone = UnitAddress(1), changed = UnitAddress(2), added = UnitAddress(3);
+    UnitSimProcess sim;
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{
+        VirtualUnit(keep, "Keep", {21}, {}, kSecret), VirtualUnit(gone, "Gone", {31}),
+        VirtualUnit(changed, "Changed", {41}, {}, "new-community"), VirtualUnit(added, "Added", {51})}}})));
+    ServeProcess serve;
+    ASSERT_TRUE(serve.Start(Config(QJsonArray{ConfigUnit("Keep", keep, kSecret), ConfigUnit("Gone", gone, "public"),
+                                              ConfigUnit("Changed", changed, "old-community")}),
+                            QString::fromStdString(UnitAddress(4)) + ":9811"));
+    ASSERT_TRUE(WaitUntil([&serve] { return Count(serve.Log(), "scan f") == 3; })) << serve.Log().toStdString();
+    int status = 0;
+    std::string page = HttpGet(serve.Url(), status);
+    ASSERT_EQ(UnitLines(page, "veltrane_unit_up", "Changed").size(), 1u) << page;
+    EXPECT_TRUE(UnitLines(page, "veltrane_unit_up", "Changed")[0].ends_with(" 0")) << "refused the old community";
+
+    ASSERT_TRUE(serve.WriteConfig(QJsonDocument(Config(QJsonArray{
+        ConfigUnit("Keep", keep, kSecret), ConfigUnit("Changed", changed, "new-community"),
+        ConfigUnit("Added", added, "public")})).toJson()));
+    ASSERT_TRUE(serve.Signal(SIGHUP));
+    ASSERT_TRUE(WaitUntil([&serve] {
+        return serve.Log().contains("SIGHUP: serving 3 units (1 added, 1 changed, 1 removed, 1 kept)");
+    })) << serve.Log().toStdString();
+
+    // The next scrape: every unit of the new file answers, the removed one is gone, and the
+    // kept unit still has its sensor while its new scan runs.
+    page = HttpGet(serve.Url(), status);
+    EXPECT_EQ(page.find("Gone"), std::string::npos) << page;
+    for (const char* unit : {"Keep", "Changed", "Added"})
+        EXPECT_EQ(UnitLines(page, "veltrane_unit_up", unit), (std::vector<std::string>{
+            "veltrane_unit_up{unit=\"" + std::string(unit) + "\",address=\"" +
+            (unit[0] == 'K' ? keep : unit[0] == 'C' ? changed : added) + "\"} 1"})) << page;
+    EXPECT_EQ(UnitLines(page, "veltrane_sensor_value", "Keep").size(), 1u) << page;
+
+    ASSERT_TRUE(WaitUntil([&serve] { return Count(serve.Log(), "scan found") == 5; })) << serve.Log().toStdString();
+    page = HttpGet(serve.Url(), status);
+    for (const char* unit : {"Keep", "Changed", "Added"})
+        EXPECT_EQ(UnitLines(page, "veltrane_sensor_value", unit).size(), 1u) << unit << "\n" << page;
+    EXPECT_FALSE(serve.Log().contains("-community") || serve.Log().contains(kSecret)) << serve.Log().toStdString();
+}
+
+TEST(Serve, ConfigFailingItsChecksOnSighupKeepsTheUnitsServed)
+{
+    REQUIRE_PORT_161();
+    const std::string address = UnitAddress(0);
+    UnitSimProcess sim;
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{VirtualUnit(address, "Rack", {21, 22}, {}, kSecret)}}})));
+    ServeProcess serve;
+    ASSERT_TRUE(serve.Start(Config(address, kSecret), QString::fromStdString(UnitAddress(1)) + ":9811"));
+    ASSERT_TRUE(WaitUntil([&serve] { return serve.Log().contains("scan found"); })) << serve.Log().toStdString();
+
+    QJsonObject unknownKey = Config(address, kSecret);
+    unknownKey["rescan"] = 5;
+    struct Case {
+        QByteArray bytes;
+        int mode;
+        QString message;
+    };
+    const Case cases[] = {
+        {R"({"units": [)", 0600, "not valid JSON at byte"},
+        {QJsonDocument(Config(UnitAddress(2), kSecret)).toJson(), 0644, "readable or writable by other users (mode 0644)"},
+        {QJsonDocument(unknownKey).toJson(), 0600, "rescan: unknown key"},
+    };
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(serve.WriteConfig(cases[i].bytes, cases[i].mode));
+        ASSERT_TRUE(serve.Signal(SIGHUP));
+        const QString line = "SIGHUP: " + serve.ConfigPath() + ": ";
+        ASSERT_TRUE(WaitUntil([&serve, i] { return Count(serve.Log(), "still serving the units loaded before") == i + 1; }))
+            << serve.Log().toStdString();
+        EXPECT_TRUE(serve.Log().contains(line + cases[i].message)) << serve.Log().toStdString();
+        int status = 0;
+        const std::string page = HttpGet(serve.Url(), status);
+        EXPECT_EQ(UnitLines(page, "veltrane_unit_up", "Rack"),
+                  (std::vector<std::string>{"veltrane_unit_up{unit=\"Rack\",address=\"" + address + "\"} 1"}));
+        EXPECT_EQ(UnitLines(page, "veltrane_sensor_value", "Rack").size(), 2u) << page;
+    }
+    EXPECT_FALSE(serve.Log().contains(kSecret));
 }
