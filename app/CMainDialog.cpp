@@ -20,7 +20,6 @@
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
-#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -415,16 +414,18 @@ void CMainDialog::contextMenuEvent(QContextMenuEvent* event)
 }
 
 // The data file's columns are the OIDs of the list, whose names the Generate OID dialog gave.
-// While a run is active Get OID is off, so the list is the run's own.
+// While a run is active Get OID is off, so the list is the run's own. The path goes as its
+// bytes (escaped), as the collector names the file: the folder's name need not be UTF-8.
 void CMainDialog::OnPlotDataFile()
 {
-    const QString path = m_pCollector && m_pCollector->IsRunActive()
-        ? QFile::decodeName(QByteArray::fromStdString(m_pCollector->DataFilePath()))
-        : m_editFolder->text() + QStringLiteral("/data") + m_ipAddress->GetAddressText() + QStringLiteral(".txt");
+    const std::string path = m_pCollector && m_pCollector->IsRunActive()
+        ? m_pCollector->DataFilePath()
+        : m_loadedFolder.Bytes(m_editFolder->text()) + "/data" + platform::BytesFromText(m_ipAddress->GetAddressText())
+            + ".txt";
     QStringList names;
     for (const std::string& name : m_sensorNames)
         names.append(platform::TextFromBytes(name));
-    CPlotWindow::Open(path, names, true, this);
+    CPlotWindow::Open(platform::EscapedText(path), names, true, this);
 }
 
 void CMainDialog::OnPlotFile()

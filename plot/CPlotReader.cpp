@@ -1,8 +1,7 @@
 #include "plot/CPlotReader.h"
 
+#include "platform/TextBytes.h"
 #include "plot/PlotLines.h"
-
-#include <QFile>
 
 #include <cerrno>
 #include <cstring>
@@ -23,17 +22,18 @@ bool CPlotReader::Open(const QString& path)
 {
     Close();
     m_strPath = path;
+    m_pathBytes = platform::EscapedBytes(path);
     m_nError = 0;
     Restart();
     m_bRestarted = false;
-    if (path.isEmpty() || path.contains(QChar(0))) {
+    if (path.isEmpty() || m_pathBytes.find('\0') != std::string::npos) {
         m_nError = path.isEmpty() ? ENOENT : EINVAL;
         return false;
     }
     // O_NONBLOCK: opening a FIFO or a device must never hang the window.
     int fd;
     do
-        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        fd = ::open(m_pathBytes.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         m_nError = errno;
@@ -87,7 +87,7 @@ bool CPlotReader::ReplacedOrShrunk() const
         return false;
     if (mine.st_size < m_nOffset)
         return true; // emptied (Overwrite) or cut
-    return ::stat(QFile::encodeName(m_strPath).constData(), &named) == 0 && S_ISREG(named.st_mode)
+    return ::stat(m_pathBytes.c_str(), &named) == 0 && S_ISREG(named.st_mode)
         && (named.st_ino != mine.st_ino || named.st_dev != mine.st_dev);
 }
 
@@ -145,6 +145,7 @@ std::unique_ptr<CPlotReader> CPlotReader::RangeReader(std::int64_t from, std::in
     if (range->m_fd < 0)
         return nullptr;
     range->m_strPath = m_strPath;
+    range->m_pathBytes = m_pathBytes;
     range->m_bRange = true;
     range->m_nFrom = from;
     range->m_nTo = to;

@@ -59,8 +59,9 @@ public:
     CPlotReader(const CPlotReader&) = delete;
     CPlotReader& operator=(const CPlotReader&) = delete;
 
-    // Opens path for reading; false with Error() set (an errno value) when the path holds a
-    // zero byte (EINVAL), the file cannot be opened, or it is not a regular file (EISDIR for a
+    // Opens path for reading: its bytes as platform::EscapedBytes gives them, so a path that is
+    // not UTF-8 opens too. False with Error() set (an errno value) when the path holds a zero
+    // byte (EINVAL), the file cannot be opened, or it is not a regular file (EISDIR for a
     // folder, EINVAL otherwise).
     bool Open(const QString& path);
     void Close();
@@ -110,6 +111,7 @@ private:
     int ReportSeriesIndex();
 
     QString m_strPath;
+    std::string m_pathBytes; // what is opened and looked at
     int m_fd = -1;
     int m_nError = 0;
     std::int64_t m_nOffset = 0;

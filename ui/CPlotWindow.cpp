@@ -2,6 +2,7 @@
 
 #include "platform/FileError.h"
 #include "platform/MessageBox.h"
+#include "platform/TextBytes.h"
 #include "plot/CPlotReader.h"
 #include "ui/CPlotChart.h"
 
@@ -9,6 +10,7 @@
 #include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QLineSeries>
+#include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QHBoxLayout>
@@ -29,6 +31,12 @@ constexpr int kLivePollMs = 1000;
 constexpr int kDetailDelayMs = 150;
 // A range read looks whether it is still wanted after this many bytes.
 constexpr std::int64_t kDetailSliceBytes = 1024 * 1024;
+
+// A path of bytes that may not be UTF-8 (escaped), readable: never its escapes.
+QString ShownPath(const QString& path)
+{
+    return platform::TextFromBytes(platform::EscapedBytes(path));
+}
 
 // The chart view: the mouse wheel zooms the time axis around the pointer, a drag zooms to the
 // stretch of time dragged over.
@@ -86,9 +94,10 @@ private:
 } // namespace
 
 CPlotWindow::CPlotWindow(const QString& path, const QStringList& columnNames, bool live, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_pReader(std::make_unique<CPlotReader>()), m_columnNames(columnNames), m_bLive(live)
+    : QWidget(parent, Qt::Window), m_pReader(std::make_unique<CPlotReader>()), m_strShownPath(ShownPath(path)),
+      m_columnNames(columnNames), m_bLive(live)
 {
-    const QString fileName = QFileInfo(path).fileName();
+    const QString fileName = QFileInfo(m_strShownPath).fileName();
     setWindowTitle(QStringLiteral("Plot - %1").arg(fileName));
     setAccessibleName(windowTitle());
     resize(820, 560);
@@ -142,7 +151,7 @@ CPlotWindow::CPlotWindow(const QString& path, const QStringList& columnNames, bo
     connect(m_detailWatcher, &QFutureWatcherBase::finished, this, &CPlotWindow::OnDetailRead);
 
     if (!m_pReader->Open(path)) {
-        m_labelSkipped->setText(platform::FileErrorText(m_pReader->Error(), path));
+        m_labelSkipped->setText(platform::FileErrorText(m_pReader->Error(), m_strShownPath));
         return;
     }
     m_timerRead = new QTimer(this);
@@ -199,15 +208,20 @@ void CPlotWindow::ReadSlice()
     m_pReader->TakeRestarted();
     m_bLoaded = true;
     if (status == CPlotReader::Status::Failed) {
-        m_labelSkipped->setText(platform::FileErrorText(m_pReader->Error(), m_pReader->Path()));
+        m_labelSkipped->setText(platform::FileErrorText(m_pReader->Error(), m_strShownPath));
         return;
     }
     Redraw();
     if (m_chart->IsZoomed())
         m_timerDetail->start(); // zoomed while loading
     if (m_bLive) {
-        m_watcher = new QFileSystemWatcher(QStringList {m_pReader->Path()}, this);
-        connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &CPlotWindow::Refresh);
+        // The watcher takes the path as text: one whose bytes are not UTF-8 would be watched under
+        // another name, so such a file is followed by the polling alone.
+        const QString& path = m_pReader->Path();
+        if (QFile::encodeName(path).toStdString() == platform::EscapedBytes(path)) {
+            m_watcher = new QFileSystemWatcher(QStringList {path}, this);
+            connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &CPlotWindow::Refresh);
+        }
         m_timerLive = new QTimer(this);
         connect(m_timerLive, &QTimer::timeout, this, &CPlotWindow::Refresh);
         m_timerLive->start(kLivePollMs);
@@ -320,7 +334,7 @@ CPlotWindow* CPlotWindow::Open(const QString& path, const QStringList& columnNam
     if (!window->IsOpen()) {
         const int err = window->Error();
         delete window;
-        platform::MessageBox(platform::FileErrorText(err, path));
+        platform::MessageBox(platform::FileErrorText(err, ShownPath(path)));
         return nullptr;
     }
     window->setAttribute(Qt::WA_DeleteOnClose);

@@ -25,7 +25,8 @@ template <typename T> class QFutureWatcher;
 class CPlotWindow : public QWidget {
     Q_OBJECT
 public:
-    // The file is opened here; IsOpen() tells whether that worked (Error() is its errno).
+    // The file is opened here; IsOpen() tells whether that worked (Error() is its errno). path
+    // carries the file name's bytes as platform::EscapedText gives them.
     CPlotWindow(const QString& path, const QStringList& columnNames, bool live, QWidget* parent = nullptr);
     ~CPlotWindow() override;
 
@@ -66,6 +67,7 @@ private:
     void OnDetailRead();
 
     std::unique_ptr<CPlotReader> m_pReader;
+    QString m_strShownPath; // the path as the user reads it
     QStringList m_columnNames;
     CPlotChart* m_chart = nullptr;
     QChartView* m_view = nullptr;

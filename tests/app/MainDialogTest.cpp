@@ -613,4 +613,28 @@ TEST_F(MainDialogTest, PlotMenuEntriesOpenTheDataFileOrTheFileChosen)
     EXPECT_EQ(plot->Chart()->SeriesName(1), QStringLiteral("Column 2"));
 }
 
+// The data file of a folder named in another encoding: opened by its bytes, its path shown readable.
+TEST_F(MainDialogTest, PlotDataFileInAFolderNamedInAnotherEncoding)
+{
+    const QByteArray folder = QFile::encodeName(m_cwd.Path()) + "/caf\xE9";
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    Open(Version2File("127.0.0.1", "10", folder, "public", 0, 0), true);
+    m_dialog->OnPlotDataFile(); // no data file there yet
+    ASSERT_EQ(m_spy.texts().size(), 1);
+    EXPECT_TRUE(m_spy.texts()[0].contains(QStringLiteral(u"/caf\u00E9/data127.0.0.1.txt"))) << m_spy.texts()[0].toStdString();
+
+    std::FILE* file = std::fopen((folder + "/data127.0.0.1.txt").constData(), "wb");
+    ASSERT_TRUE(file);
+    std::fputs("2026/12/08,  05:00:00,  21\r\n", file);
+    std::fclose(file);
+    m_dialog->OnPlotDataFile();
+    auto* plot = m_dialog->findChild<CPlotWindow*>();
+    ASSERT_NE(plot, nullptr);
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return plot->IsLoaded(); }));
+    EXPECT_EQ(plot->Chart()->SeriesCount(), 1);
+    EXPECT_EQ(m_spy.texts().size(), 1);
+    plot->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 } // namespace
