@@ -80,7 +80,8 @@ int RunServe(const QStringList& args)
         "veltrane_scrape_duration_seconds."));
     parser.addPositionalArgument(QStringLiteral("CONFIG"), QStringLiteral("The units to serve (JSON)."));
     const QCommandLineOption listen({QStringLiteral("l"), QStringLiteral("listen")},
-                                    QStringLiteral("The HTTP address and port (default %1); a restart changes it, SIGHUP does not.")
+                                    QStringLiteral("The HTTP address and port (default %1); a restart changes it, "
+                                                   "SIGHUP does not.")
                                         .arg(kDefaultListen),
                                     QStringLiteral("ADDRESS:PORT"), QString::fromLatin1(kDefaultListen));
     parser.addOption(listen);

@@ -11,8 +11,8 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <chrono>
-#include <map>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <optional>
 

@@ -274,7 +274,8 @@ TEST(Exporter, ReloadDropsTheScanOfARemovedUnitAndKeepsTheListOfAnUnchangedOne)
 
     ASSERT_TRUE(ScansDone(exporter));
     const std::string logText = log.All();
-    EXPECT_EQ(logText.find("unit \"Removed\""), logText.rfind("unit \"Removed\"")) << "the late scan was logged";
+    const std::string scanned = "unit \"Removed\" (" + removed + "): scan found";
+    EXPECT_EQ(logText.find(scanned), logText.rfind(scanned)) << "the late scan was logged\n" << logText;
     page = exporter.Scrape();
     EXPECT_EQ(page.find("Removed"), std::string::npos) << page;
     EXPECT_EQ(LinesStartingWith(page, "veltrane_sensor_value").size(), 3u) << page;
