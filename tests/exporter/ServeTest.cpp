@@ -44,6 +44,18 @@ int Count(const QString& text, const QString& what)
     return static_cast<int>(text.count(what));
 }
 
+// The virtual unit "Rack" at address with two sensors, served and scanned once.
+testing::AssertionResult ServeRack(UnitSimProcess& sim, ServeProcess& serve, const std::string& address)
+{
+    if (const auto started = Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{
+            VirtualUnit(address, "Rack", {21, 22}, {}, kSecret)}}})); !started)
+        return started;
+    if (!serve.Start(Config(address, kSecret), QString::fromStdString(UnitAddress(1)) + ":9811") ||
+        !WaitUntil([&serve] { return serve.Log().contains("scan found"); }))
+        return testing::AssertionFailure() << serve.Log().toStdString();
+    return testing::AssertionSuccess();
+}
+
 } // namespace
 
 TEST(Serve, ServesUntilSigtermAndScansAgainOnSighup)
@@ -51,10 +63,8 @@ TEST(Serve, ServesUntilSigtermAndScansAgainOnSighup)
     REQUIRE_PORT_161();
     const std::string address = UnitAddress(0);
     UnitSimProcess sim;
-    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{VirtualUnit(address, "Rack", {21, 22}, {}, kSecret)}}})));
     ServeProcess serve;
-    ASSERT_TRUE(serve.Start(Config(address, kSecret), QString::fromStdString(UnitAddress(1)) + ":9811")) << serve.Log().toStdString();
-    ASSERT_TRUE(WaitUntil([&serve] { return serve.Log().contains("scan found"); })) << serve.Log().toStdString();
+    ASSERT_TRUE(ServeRack(sim, serve, address));
 
     int status = 0;
     const std::string page = HttpGet(serve.Url(), status);
@@ -177,10 +187,8 @@ TEST(Serve, ConfigFailingItsChecksOnSighupKeepsTheUnitsServed)
     REQUIRE_PORT_161();
     const std::string address = UnitAddress(0);
     UnitSimProcess sim;
-    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{VirtualUnit(address, "Rack", {21, 22}, {}, kSecret)}}})));
     ServeProcess serve;
-    ASSERT_TRUE(serve.Start(Config(address, kSecret), QString::fromStdString(UnitAddress(1)) + ":9811"));
-    ASSERT_TRUE(WaitUntil([&serve] { return serve.Log().contains("scan found"); })) << serve.Log().toStdString();
+    ASSERT_TRUE(ServeRack(sim, serve, address));
 
     QJsonObject unknownKey = Config(address, kSecret);
     unknownKey["rescan"] = 5;
