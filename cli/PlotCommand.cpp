@@ -2,15 +2,23 @@
 //
 // Qt Charts draws with Widgets, which this program does not link; the chart comes from the
 // renderer veltrane-plot-render, installed beside it (in libexec), run on Qt's offscreen
-// platform. It prints the chart's text alternative and what was skipped; its exit statuses are
-// this program's.
+// platform, in place of this program (exec), so that its output and exit status are this
+// program's. It prints the chart's text alternative and what was skipped.
 #include "cli/CliSupport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -56,15 +64,18 @@ int RunPlot(const QStringList& args)
     const QString renderer = RendererPath();
     if (!QFileInfo(renderer).isExecutable())
         return cli::Fail(args, QStringLiteral("the chart renderer %1 is missing").arg(renderer), cli::kExitFileError);
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process.setProcessEnvironment(environment);
-    process.start(renderer, {QStringLiteral("--size"), parser.value(size), QStringLiteral("-o"), parser.value(output),
-                             QStringLiteral("--"), file});
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit)
-        return cli::Fail(args, QStringLiteral("the chart renderer failed: %1").arg(process.errorString()),
-                         cli::kExitFileError);
-    return process.exitCode();
+    // The paths go on as the bytes that were typed.
+    std::vector<std::string> argument = {QFile::encodeName(renderer).toStdString(), "--size",
+                                         cli::Bytes(parser.value(size)), "-o", cli::Bytes(parser.value(output)), "--",
+                                         cli::Bytes(file)};
+    std::vector<char*> argv;
+    for (std::string& a : argument)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::execv(argv[0], argv.data());
+    return cli::Fail(args, QStringLiteral("the chart renderer failed: %1").arg(QString::fromLocal8Bit(std::strerror(errno))),
+                     cli::kExitFileError);
 }

@@ -7,12 +7,12 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
 
 #include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -105,8 +105,11 @@ int RunServe(const QStringList& args)
     for (const QString& warning : warnings)
         cli::PrintErr(prefix + warning.toStdString());
     if (!loaded) {
-        const QFileInfo file(path);
-        return cli::Fail(args, error, file.isFile() && file.isReadable() ? cli::kExitUsage : cli::kExitFileError);
+        // A file that was read but is wrong is a usage error; one that cannot be read, a file error.
+        const std::string native = cli::Bytes(path);
+        struct stat st {};
+        const bool readable = ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(native.c_str(), R_OK) == 0;
+        return cli::Fail(args, error, readable ? cli::kExitUsage : cli::kExitFileError);
     }
 
     RaiseDescriptorLimit();

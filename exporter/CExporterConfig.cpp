@@ -1,5 +1,6 @@
 #include "exporter/CExporterConfig.h"
 
+#include "platform/TextBytes.h"
 #include "snmp/CSnmpSession.h"
 
 #include <QJsonArray>
@@ -149,11 +150,13 @@ bool CExporterConfig::Parse(const QByteArray& json, QString& error)
     return true;
 }
 
-bool CExporterConfig::Load(const QString& path, QString& error, QStringList& warnings)
+bool CExporterConfig::Load(const QString& escapedPath, QString& error, QStringList& warnings)
 {
-    const QByteArray native = path.toLocal8Bit();
+    // The path as it was typed; shown readable.
+    const std::string native = platform::EscapedBytes(escapedPath);
+    const QString path = platform::TextFromBytes(native);
     // Non-blocking, so that a FIFO or a device named by mistake cannot hang the start.
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         error = path + ": " + QString::fromLocal8Bit(std::strerror(errno));
         return false;

@@ -35,7 +35,8 @@ public:
 
     // Reads and checks the file: a regular file, not writable or readable by every user (it
     // holds communities); readable by its group gives a warning. False with error naming the
-    // file and the key at fault. No error or warning ever contains a community.
+    // file and the key at fault. No error or warning ever contains a community. The path is
+    // escaped text (platform::EscapedText), so that one that is not UTF-8 opens as typed.
     bool Load(const QString& path, QString& error, QStringList& warnings);
     // Checks a document; errors name the key ("units[2].address: ...").
     bool Parse(const QByteArray& json, QString& error);

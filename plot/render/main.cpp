@@ -7,17 +7,24 @@
 //
 // Exit status as veltrane-cli's: 0 written; 1 bad usage; 3 the file could not be read or the
 // picture not written.
+#include "platform/TextBytes.h"
+#include "platform/WriteAll.h"
 #include "plot/CPlotReader.h"
 #include "ui/CPlotChart.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QChartView>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,6 +35,32 @@ int Usage()
 {
     std::fprintf(stderr, "usage: veltrane-plot-render [--size WxH] -o OUT.png [--] FILE\n");
     return kExitUsage;
+}
+
+// Replaces the regular file at path (bytes) in one step, or creates it: the picture goes to a
+// new file beside it, reaches the disk, then takes its name. A FIFO or device is never opened.
+// 0 on success, else an errno value.
+int ReplaceFile(const std::string& path, const QByteArray& bytes)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return EEXIST;
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    int err = 0;
+    if (::fchmod(fd, 0666 & ~mask) != 0 || !platform::WriteAll(fd, bytes.toStdString()) || ::fsync(fd) != 0)
+        err = errno;
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)
+        err = errno;
+    if (err != 0)
+        ::unlink(temporary.c_str());
+    return err;
 }
 
 } // namespace
@@ -43,7 +76,10 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "veltrane-plot-render: %s\n", qPrintable(text));
     });
     QApplication application(argc, argv);
-    const QStringList args = QApplication::arguments().mid(1);
+    // Paths are the bytes that were typed (Qt's own decoding would change what is not UTF-8).
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(platform::EscapedText(argv[i]));
     QString file, out;
     QSize size(1000, 600);
     bool positional = false;
@@ -70,31 +106,32 @@ int main(int argc, char** argv)
     if (file.isEmpty() || out.isEmpty() || out.contains(QChar(0)))
         return Usage();
 
+    const std::string fileBytes = platform::EscapedBytes(file), outBytes = platform::EscapedBytes(out);
     CPlotReader reader;
     if (!reader.Open(file) || reader.Read() != CPlotReader::Status::AtEnd) {
-        std::fprintf(stderr, "veltrane-plot-render: %s: %s\n", qPrintable(file), std::strerror(reader.Error()));
-        return kExitFileError;
-    }
-    // The picture replaces a regular file only, in one step; a FIFO or device is never opened.
-    const QFileInfo target(out);
-    if (target.exists() && !target.isFile()) {
-        std::fprintf(stderr, "veltrane-plot-render: %s: not a regular file\n", qPrintable(out));
+        std::fprintf(stderr, "veltrane-plot-render: %s: %s\n", fileBytes.c_str(), std::strerror(reader.Error()));
         return kExitFileError;
     }
     auto* chart = new CPlotChart();
     QChartView view(chart); // owns the chart; lays it out and draws it as the window does
     view.setRenderHint(QPainter::Antialiasing);
     view.resize(size);
-    chart->setTitle(QFileInfo(file).fileName().toHtmlEscaped());
+    chart->setTitle(platform::TextFromBytes(platform::EscapedBytes(QFileInfo(file).fileName())).toHtmlEscaped());
     chart->SetData(reader);
     view.show();
     QApplication::processEvents();
     chart->SetData(reader); // again, now that the plot area is laid out: the ticks fit its width
     QApplication::processEvents();
 
-    QSaveFile picture(out);
-    if (!picture.open(QIODevice::WriteOnly) || !view.grab().save(&picture, "PNG") || !picture.commit()) {
-        std::fprintf(stderr, "veltrane-plot-render: %s: %s\n", qPrintable(out), qPrintable(picture.errorString()));
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !view.grab().save(&buffer, "PNG")) {
+        std::fprintf(stderr, "veltrane-plot-render: %s: the picture could not be made\n", outBytes.c_str());
+        return kExitFileError;
+    }
+    if (const int err = ReplaceFile(outBytes, png)) {
+        std::fprintf(stderr, "veltrane-plot-render: %s: %s\n", outBytes.c_str(),
+                     err == EEXIST ? "not a regular file" : std::strerror(err));
         return kExitFileError;
     }
     std::printf("%s\n", qPrintable(chart->TextAlternative()));

@@ -1,6 +1,7 @@
 // The configuration file: what a good one gives, every refusal naming its key, and the file
 // checks that protect the communities it holds.
 #include "exporter/CExporterConfig.h"
+#include "platform/TextBytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -139,6 +140,18 @@ TEST(ExporterConfig, FileReadableByOthersIsRefusedByItsGroupWarned)
         EXPECT_FALSE(said.contains(kSecret));
         EXPECT_EQ(config.m_units.size(), c.loads ? 1u : 0u);
     }
+
+    // A name that is not UTF-8 opens as typed (escaped text) and is named readably.
+    ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), 0600), 0);
+    const std::string byteName = QFile::encodeName(dir.path()).toStdString() + "/caf\xE9.json";
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), byteName.c_str()), 0);
+    CExporterConfig config;
+    QString error;
+    QStringList warnings;
+    EXPECT_TRUE(config.Load(platform::EscapedText(byteName), error, warnings)) << error.toStdString();
+    ASSERT_EQ(::chmod(byteName.c_str(), 0644), 0);
+    EXPECT_FALSE(config.Load(platform::EscapedText(byteName), error, warnings));
+    EXPECT_TRUE(error.startsWith(platform::TextFromBytes(byteName))) << error.toStdString();
 }
 
 TEST(ExporterConfig, OnlyRegularFilesAreRead)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +51,20 @@ TEST(CliPlot, DrawsThePictureAndPrintsTheSummary)
     EXPECT_EQ(run.err, QString());
     const QImage image(png);
     EXPECT_EQ(image.size(), QSize(640, 400));
+
+    // Paths that are not UTF-8 are used as typed. QProcess passes only UTF-8, so the shell's
+    // printf makes the byte.
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/caf\xE9";
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    ASSERT_EQ(::link(QFile::encodeName(data).constData(), (folder + "/data.txt").constData()), 0);
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"),
+                                           QStringLiteral("exec \"$0\" plot \"$(printf \"$1\")\" -o \"$(printf \"$1\").png\""),
+                                           QStringLiteral(VELTRANE_CLI), dir.path() + QStringLiteral("/caf\\351/data.txt")});
+    ASSERT_TRUE(shell.waitForFinished(60000));
+    EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+    struct stat written {};
+    EXPECT_EQ(::stat((folder + "/data.txt.png").constData(), &written), 0);
 
     struct Case {
         QStringList args;
