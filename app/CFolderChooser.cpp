@@ -1,4 +1,5 @@
 #include "app/CFolderChooser.h"
+#include "platform/TextBytes.h"
 
 #include <QTextBoundaryFinder>
 
@@ -57,7 +58,7 @@ QString CFolderChooser::ShortenForStatus(const QString& text)
 void CFolderChooser::OnInitialized()
 {
     SetSelection(m_strInitialFolder);
-    SetStatusText(ShortenForStatus(m_strInitialFolder));
+    SetStatusText(ShortenForStatus(platform::ShownPath(m_strInitialFolder)));
 }
 
 void CFolderChooser::OnSelChanged(const platform::FolderItem& item)
@@ -65,7 +66,7 @@ void CFolderChooser::OnSelChanged(const platform::FolderItem& item)
     // An item without a path reads as an empty path; the status line follows it.
     platform::GetPathFromItem(item, &m_szPath);
     m_strSelectedFolder = m_szPath;
-    SetStatusText(ShortenForStatus(m_strSelectedFolder));
+    SetStatusText(ShortenForStatus(platform::ShownPath(m_strSelectedFolder)));
 }
 
 int CFolderChooser::OnBrowseEvent(platform::CFolderDialog* dialog, int event, const platform::FolderItem* item)

@@ -19,8 +19,9 @@ public:
     CFolderChooser(const CFolderChooser&) = delete;
     CFolderChooser& operator=(const CFolderChooser&) = delete;
 
-    // ResultOk when the user confirmed a folder that has a path (GetSelectedFolder gives it),
-    // else ResultCancel.
+    // ResultOk when the user confirmed a folder that has a path (GetSelectedFolder gives it, as
+    // escaped text: platform::EscapedBytes gives its bytes), else ResultCancel. initialFolder is
+    // escaped text too.
     virtual int Browse();
     QString GetSelectedFolder() const { return m_strSelectedFolder; }
 

@@ -307,8 +307,12 @@ void CMainDialog::OnBrowse()
 {
     // On Cancel, or an item without a path, the edit keeps its text.
     CFolderChooser chooser(QString(), 0, nullptr);
-    if (chooser.Browse() == CFolderChooser::ResultOk)
-        m_editFolder->setText(chooser.GetSelectedFolder());
+    if (chooser.Browse() != CFolderChooser::ResultOk)
+        return;
+    // The chosen folder's bytes go out as they are, as a folder read from the settings does.
+    const std::string bytes = platform::EscapedBytes(chooser.GetSelectedFolder());
+    m_editFolder->setText(platform::TextFromBytes(bytes));
+    m_loadedFolder = {bytes, m_editFolder->text()};
 }
 
 void CMainDialog::OnDownload()

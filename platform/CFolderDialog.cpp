@@ -1,15 +1,14 @@
 #include "platform/CFolderDialog.h"
 
 #include "platform/ModalDialog.h"
+#include "platform/TextBytes.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QStandardItemModel>
-#include <QStringDecoder>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -46,7 +45,7 @@ QString JoinPath(const QString& folder, const QString& name)
 std::vector<SubFolder> ListSubfolders(const QString& folder)
 {
     std::vector<SubFolder> result;
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(QFile::encodeName(folder).constData()), closedir);
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(EscapedBytes(folder).c_str()), closedir);
     if (!dir)
         return result;
     const int fd = dirfd(dir.get());
@@ -61,11 +60,8 @@ std::vector<SubFolder> ListSubfolders(const QString& folder)
         }
         if (!isDir)
             continue;
-        QStringDecoder decoder(QStringDecoder::Utf8);
-        const QString text = decoder(QByteArrayView(name));
-        // A name that is not UTF-8 would come back as another path: shown, but without a path.
-        const bool valid = !decoder.hasError();
-        result.push_back({text, valid ? JoinPath(folder, text) : QString(), valid});
+        // Paths keep the name's bytes (escaped text); the name is shown readable.
+        result.push_back({TextFromBytes(name), JoinPath(folder, EscapedText(name)), true});
     }
     std::sort(result.begin(), result.end(),
               [](const SubFolder& a, const SubFolder& b) { return QString::localeAwareCompare(a.name, b.name) < 0; });
@@ -177,7 +173,8 @@ bool CFolderDialog::SetSelection(const QString& path)
     if (path.isEmpty() || path.contains(QChar(0)))
         return false;
     const QString target = QDir::cleanPath(QDir::current().absoluteFilePath(path));
-    if (!QFileInfo(target).isDir())
+    struct stat st {};
+    if (::stat(EscapedBytes(target).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return false;
 
     // Under the home folder when it lies there, else from the root.
@@ -195,7 +192,7 @@ bool CFolderDialog::SetSelection(const QString& path)
         QStandardItem* child = ChildForPath(item, folder);
         // A hidden folder is not listed, but is there.
         if (!child)
-            child = AddFolderItem(item, name, folder, true);
+            child = AddFolderItem(item, ShownPath(name), folder, true);
         item = child;
     }
     for (QStandardItem* up = item->parent(); up; up = up->parent())

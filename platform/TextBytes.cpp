@@ -43,6 +43,11 @@ QString EscapedText(const std::string& bytes)
     return text;
 }
 
+QString ShownPath(const QString& escaped)
+{
+    return TextFromBytes(EscapedBytes(escaped));
+}
+
 std::string EscapedBytes(const QString& text)
 {
     std::string bytes;

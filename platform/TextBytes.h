@@ -21,5 +21,7 @@ std::string BytesFromText(const QString& text);
 // TextFromBytes.
 QString EscapedText(const std::string& bytes);
 std::string EscapedBytes(const QString& text);
+// An escaped path as the user reads it (TextFromBytes of its bytes), never its escapes.
+QString ShownPath(const QString& escaped);
 
 } // namespace platform

@@ -32,12 +32,6 @@ constexpr int kDetailDelayMs = 150;
 // A range read looks whether it is still wanted after this many bytes.
 constexpr std::int64_t kDetailSliceBytes = 1024 * 1024;
 
-// A path of bytes that may not be UTF-8 (escaped), readable: never its escapes.
-QString ShownPath(const QString& path)
-{
-    return platform::TextFromBytes(platform::EscapedBytes(path));
-}
-
 // The chart view: the mouse wheel zooms the time axis around the pointer, a drag zooms to the
 // stretch of time dragged over.
 class CPlotView : public QChartView {
@@ -94,7 +88,7 @@ private:
 } // namespace
 
 CPlotWindow::CPlotWindow(const QString& path, const QStringList& columnNames, bool live, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_pReader(std::make_unique<CPlotReader>()), m_strShownPath(ShownPath(path)),
+    : QWidget(parent, Qt::Window), m_pReader(std::make_unique<CPlotReader>()), m_strShownPath(platform::ShownPath(path)),
       m_columnNames(columnNames), m_bLive(live)
 {
     const QString fileName = QFileInfo(m_strShownPath).fileName();
@@ -334,7 +328,7 @@ CPlotWindow* CPlotWindow::Open(const QString& path, const QStringList& columnNam
     if (!window->IsOpen()) {
         const int err = window->Error();
         delete window;
-        platform::MessageBox(platform::FileErrorText(err, ShownPath(path)));
+        platform::MessageBox(platform::FileErrorText(err, platform::ShownPath(path)));
         return nullptr;
     }
     window->setAttribute(Qt::WA_DeleteOnClose);

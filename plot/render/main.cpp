@@ -116,7 +116,7 @@ int main(int argc, char** argv)
     QChartView view(chart); // owns the chart; lays it out and draws it as the window does
     view.setRenderHint(QPainter::Antialiasing);
     view.resize(size);
-    chart->setTitle(platform::TextFromBytes(platform::EscapedBytes(QFileInfo(file).fileName())).toHtmlEscaped());
+    chart->setTitle(platform::ShownPath(QFileInfo(file).fileName()).toHtmlEscaped());
     chart->SetData(reader);
     view.show();
     QApplication::processEvents();

@@ -4,6 +4,7 @@
 #include "app/CMainDialog.h"
 #include "platform/CFolderDialog.h"
 #include "platform/ModalDialog.h"
+#include "platform/TextBytes.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
@@ -145,7 +146,7 @@ TEST_F(FolderChooserTest, SelectionByPathRefusesWhatIsNoFolder)
     const QString folder = MakeFolder(QStringLiteral("f"));
     const QString hidden = MakeFolder(QStringLiteral("f/.hidden"));
     WriteFileBytes(folder + QStringLiteral("/file"), "x");
-    // A name that is not UTF-8 is shown, but has no path: written back it would be another folder.
+    // A name that is not UTF-8 is shown readable; its path keeps the bytes.
     const QByteArray badName = QFile::encodeName(folder) + "/bad\xff";
     ASSERT_EQ(mkdir(badName.constData(), 0700), 0);
     Answer([&](CFolderDialog& dialog) {
@@ -160,12 +161,15 @@ TEST_F(FolderChooserTest, SelectionByPathRefusesWhatIsNoFolder)
         // Open since the hidden folder was selected: its first entry is the listed one.
         QTest::keyClick(dialog.Tree(), Qt::Key_Down);
         const platform::FolderItem bad = dialog.CurrentItem();
-        EXPECT_EQ(bad.displayName, QStringLiteral("bad\uFFFD"));
-        EXPECT_FALSE(bad.hasPath);
+        EXPECT_EQ(bad.displayName, QStringLiteral("bad\u00FF"));
+        EXPECT_TRUE(bad.hasPath);
+        EXPECT_EQ(platform::EscapedBytes(bad.path), badName.toStdString());
+        EXPECT_EQ(dialog.StatusText(), CFolderChooser::ShortenForStatus(platform::ShownPath(bad.path)));
         return int(QDialog::Accepted);
     });
     CFolderChooser chooser(QString(), 0, nullptr);
-    EXPECT_EQ(chooser.Browse(), CFolderChooser::ResultCancel);
+    EXPECT_EQ(chooser.Browse(), CFolderChooser::ResultOk);
+    EXPECT_EQ(platform::EscapedBytes(chooser.GetSelectedFolder()), badName.toStdString());
     rmdir(badName.constData()); // QTemporaryDir cannot name it
 }
 
@@ -221,6 +225,18 @@ TEST_F(FolderChooserTest, BrowseFillsTheFolderEditOnlyWhenAFolderWasChosen)
     browse->click();
     EXPECT_EQ(edit->text(), chosen);
     EXPECT_EQ(m_opened, 3);
+
+    // A folder whose name is not UTF-8 is shown readable and saved as its bytes.
+    const QByteArray bytes = QFile::encodeName(chosen) + "/caf\xE9";
+    ASSERT_EQ(mkdir(bytes.constData(), 0700), 0);
+    Answer([&](CFolderDialog& folders) {
+        EXPECT_TRUE(folders.SetSelection(platform::EscapedText(bytes.toStdString())));
+        return int(QDialog::Accepted);
+    });
+    browse->click();
+    EXPECT_EQ(edit->text(), chosen + QStringLiteral(u"/caf\u00E9"));
+    dialog.SaveSettings();
+    EXPECT_EQ(dialog.Settings().m_strFolder, bytes.toStdString());
 }
 
 } // namespace
