@@ -18,7 +18,8 @@
 namespace {
 
 constexpr const char* kDefaultListen = "127.0.0.1:9811";
-// How long SIGTERM waits for scans still running; a scan of a dead unit is left behind after it.
+// How long SIGTERM waits for scans still running. They give up their reads at once (within a
+// quarter second); one that has not ended by then is left behind.
 constexpr int kScanWaitMs = 2000;
 
 // "127.0.0.1:9811" or "[::1]:9811": an address literal (never a name) and a port.

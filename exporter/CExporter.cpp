@@ -66,6 +66,7 @@ public:
     bool m_bScanOk = false;   // the last scan reached the unit
     bool m_bScanning = false;
     bool m_bRetired = false;  // no longer served since a reload: a late scan result is dropped
+    CSensorScan* m_pScan = nullptr; // the scan running, which a reload or the end cuts short
     // When a scrape last asked for a scan because the unit no longer knew an OID of its list.
     std::optional<std::chrono::steady_clock::time_point> m_lastUnknownOidScan;
     int m_nLastErrorCode = -1; // of the last scrape, -1 before the first; for the log
@@ -158,6 +159,8 @@ CExporter::ReloadCounts CExporter::Reload(const CExporterConfig& config)
     for (const auto& [name, unit] : old) {
         std::lock_guard lock(unit->m_mutex);
         unit->m_bRetired = true;
+        if (unit->m_pScan)
+            unit->m_pScan->Abandon(); // a dead unit's scan would hold a scan thread for its time-outs
     }
     {
         std::lock_guard lock(m_unitsMutex);
@@ -223,14 +226,24 @@ void CExporter::ScanUnit(CUnitState& state)
     // The unit's own bound, as for its reads: a dead unit holds a scan thread no longer.
     scan.m_nTimeout = unit.m_nTimeout;
     scan.m_nRetries = unit.m_nRetries;
+    {
+        std::lock_guard lock(state.m_mutex);
+        if (state.m_bRetired || m_bStopping)
+            return;
+        state.m_pScan = &scan;
+    }
     scan.ScanUnit();
+    {
+        std::lock_guard lock(state.m_mutex);
+        state.m_pScan = nullptr;
+    }
 
     // Without an answer to the port-count probe the scan found nothing about the unit: the last
     // good list stays.
     if (scan.m_nPortCount == 0) {
         {
             std::lock_guard lock(state.m_mutex);
-            if (state.m_bRetired)
+            if (state.m_bRetired || m_bStopping)
                 return;
             state.m_bScanOk = false;
         }
@@ -375,6 +388,11 @@ bool CExporter::Shutdown(int waitMs)
             tcp->close();
     m_scrapePool.waitForDone();
     m_scanPool.clear();
+    for (const auto& unit : Units()) {
+        std::lock_guard lock(unit->m_mutex);
+        if (unit->m_pScan)
+            unit->m_pScan->Abandon();
+    }
     const bool done = m_scanPool.waitForDone(waitMs);
     m_pServer.reset();
     return done;

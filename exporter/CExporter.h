@@ -29,8 +29,8 @@ class CUnitState;
 // veltrane_scrape_duration_seconds. No community ever appears in a page or a log line.
 //
 // Reload() switches to another configuration while serving: a scrape or scan in flight
-// finishes on the units it started with, and a scan of a unit that is gone has its result
-// dropped.
+// finishes on the units it started with, and a scan of a unit that is gone is cut short and
+// its result dropped.
 class CExporter : public QObject {
     Q_OBJECT
 public:
@@ -70,8 +70,9 @@ public:
     // One scrape on the calling thread: reads every unit and returns the page.
     std::string Scrape();
 
-    // Stops listening, waits for a scrape in progress, drops queued scans and waits up to waitMs
-    // for running ones. False when some scan was still running (it is then left behind).
+    // Stops listening, waits for a scrape in progress, drops queued scans, cuts running ones short
+    // (their reads give up within a quarter second) and waits up to waitMs for them. False when
+    // some scan was still running (it is then left behind).
     bool Shutdown(int waitMs);
 
 private:

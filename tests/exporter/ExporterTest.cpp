@@ -10,8 +10,10 @@
 #include <QNetworkReply>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <mutex>
+#include <thread>
 
 using namespace testsupport;
 
@@ -279,4 +281,29 @@ TEST(Exporter, ReloadDropsTheScanOfARemovedUnitAndKeepsTheListOfAnUnchangedOne)
     page = exporter.Scrape();
     EXPECT_EQ(page.find("Removed"), std::string::npos) << page;
     EXPECT_EQ(LinesStartingWith(page, "veltrane_sensor_value").size(), 3u) << page;
+}
+
+// A unit that does not answer holds a scan thread for its time-outs (a minute here), unless a
+// reload removes it or the exporter ends: then its scan gives up at once, and says nothing.
+TEST(Exporter, AReloadOrTheEndCutsShortTheScanOfASilentUnit)
+{
+    REQUIRE_PORT_161();
+    const std::string gone = UnitAddress(0), stays = UnitAddress(1);
+    UnitSimProcess sim;
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{
+        VirtualUnit(gone, "Gone", {1}, {{"silent", true}}), VirtualUnit(stays, "Stays", {1}, {{"silent", true}})}}})));
+    CExporterConfig config;
+    config.m_units = {ConfiguredUnit("Gone", gone), ConfiguredUnit("Stays", stays)};
+    for (CExporterUnit& unit : config.m_units)
+        unit.m_nTimeout = 60;
+    LogLines log;
+    CExporter exporter(config, log.Function());
+    exporter.Rescan();
+    ASSERT_EQ(exporter.ScansPending(), 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // both scans wait for an answer
+    config.m_units.erase(config.m_units.begin());
+    exporter.Reload(config);
+    EXPECT_TRUE(WaitUntil([&exporter] { return exporter.ScansPending() == 1; }, 5000)) << "the removed unit's scan ended";
+    EXPECT_TRUE(exporter.Shutdown(5000)) << "the end cut the last scan short";
+    EXPECT_EQ(log.All().find("scan failed"), std::string::npos) << log.All();
 }
