@@ -104,12 +104,10 @@ CPlotWindow::CPlotWindow(const QString& path, const QStringList& columnNames, bo
 
     m_labelReadOut = new QLabel(this);
     m_labelReadOut->setTextFormat(Qt::PlainText);
-    m_labelReadOut->setAccessibleName(QStringLiteral("Point"));
     m_labelReadOut->setText(QStringLiteral("Point at a line to read its time and value."));
     m_labelSkipped = new QLabel(this);
     m_labelSkipped->setTextFormat(Qt::PlainText);
     m_labelSkipped->setWordWrap(true);
-    m_labelSkipped->setAccessibleName(QStringLiteral("Skipped"));
     m_labelSkipped->setText(QStringLiteral("Reading..."));
     auto* summaryLabel = new QLabel(QStringLiteral("Summary"), this);
     m_editSummary = new QPlainTextEdit(this);

@@ -1,5 +1,6 @@
 // The plot window on real files: names, text alternative, skipped lines, legend, read-out,
 // zoom, a file that grows while shown, and files it refuses.
+#include "common/QtPrinters.h"
 #include "common/TestSupport.h"
 
 #include "platform/MessageBox.h"
@@ -7,8 +8,10 @@
 #include "ui/CPlotChart.h"
 #include "ui/CPlotWindow.h"
 
+#include <QAccessible>
 #include <QChartView>
 #include <QFile>
+#include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -54,6 +57,9 @@ TEST_F(PlotWindowTest, NamesSummaryAndSkippedLines)
                              "minimum 7, maximum 8, latest 8 (2026/12/08 05:01:40)."));
     EXPECT_EQ(window.SkippedText(), QStringLiteral("3 lines read: 1 line not in a known format skipped; "
                                                    "1 value that is not a number left out."));
+    // Labels whose text changes (read-out, lines skipped) are read with their text.
+    for (QLabel* label : window.findChildren<QLabel*>())
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name), label->text());
 
     // The read-out names the nearest point; the legend hides and shows a line.
     const double t0 = static_cast<double>(*plotlines::WallClockSeconds(2026, 12, 8, 5, 0, 0));
