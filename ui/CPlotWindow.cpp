@@ -7,19 +7,19 @@
 #include "ui/CPlotChart.h"
 
 #include <QChartView>
-#include <QFutureWatcher>
-#include <QtConcurrent/QtConcurrentRun>
-#include <QLineSeries>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
