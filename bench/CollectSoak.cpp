@@ -94,7 +94,7 @@ int main(int argc, char** argv)
     CCollector collector(&view);
     collector.SetOidList(oids);
     collector.SetAgent(QString::fromLocal8Bit(argv[1]));
-    collector.SetCommunity(QStringLiteral("public"));
+    collector.SetCommunity(std::string("public"));
     collector.SetPeriod(3600); // the driver ticks; the collector's own timer stays out of the way
     collector.SetFolder(argv[2]);
     collector.StartRun(); // a new file; the first cycle runs here

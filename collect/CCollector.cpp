@@ -53,11 +53,6 @@ void CCollector::SetAgent(const QString& agent)
     m_strAgent = agent;
 }
 
-void CCollector::SetCommunity(const QString& community)
-{
-    m_strCommunity = community.toStdString();
-}
-
 void CCollector::SetCommunity(const std::string& community)
 {
     m_strCommunity = community;

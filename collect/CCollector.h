@@ -45,7 +45,6 @@ public:
     void SetOidList(const QStringList& oidList);
     void SetOidList(const std::vector<std::string>& oidList);
     void SetAgent(const QString& agent);
-    void SetCommunity(const QString& community);
     // The community's bytes, sent as they are.
     void SetCommunity(const std::string& community);
     void SetPeriod(std::int32_t period);

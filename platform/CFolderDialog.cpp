@@ -32,7 +32,6 @@ enum Role {
 struct SubFolder {
     QString name;
     QString path;
-    bool hasPath;
 };
 
 QString JoinPath(const QString& folder, const QString& name)
@@ -61,7 +60,7 @@ std::vector<SubFolder> ListSubfolders(const QString& folder)
         if (!isDir)
             continue;
         // Paths keep the name's bytes (escaped text); the name is shown readable.
-        result.push_back({TextFromBytes(name), JoinPath(folder, EscapedText(name)), true});
+        result.push_back({TextFromBytes(name), JoinPath(folder, EscapedText(name))});
     }
     std::sort(result.begin(), result.end(),
               [](const SubFolder& a, const SubFolder& b) { return QString::localeAwareCompare(a.name, b.name) < 0; });
@@ -155,7 +154,7 @@ void CFolderDialog::LoadChildren(QStandardItem* item)
     if (!item->data(HasPathRole).toBool())
         return;
     for (const SubFolder& sub : ListSubfolders(item->data(PathRole).toString()))
-        AddFolderItem(item, sub.name, sub.path, sub.hasPath);
+        AddFolderItem(item, sub.name, sub.path, true);
 }
 
 QStandardItem* CFolderDialog::ChildForPath(QStandardItem* parent, const QString& path)

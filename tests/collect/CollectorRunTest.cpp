@@ -100,7 +100,7 @@ protected:
     {
         m_collector->SetOidList(oids);
         m_collector->SetAgent(QString::fromStdString(m_address));
-        m_collector->SetCommunity(QStringLiteral("public"));
+        m_collector->SetCommunity(std::string("public"));
         m_collector->SetPeriod(1);
         m_collector->SetFolder(QFile::encodeName(folder).toStdString());
     }
@@ -188,7 +188,7 @@ TEST_F(CollectorRun, AnEmptyCommunityIsSentAsItIs)
     QJsonObject unit = Unit();
     unit["community"] = "";
     ASSERT_TRUE(m_sim.StartUnit(unit, m_address)) << m_sim.Error().toStdString();
-    m_collector->SetCommunity(QString());
+    m_collector->SetCommunity(std::string());
     m_collector->StartRun();
     m_collector->StopRun();
     const QStringList lines = FileLines(DataPath());

@@ -23,7 +23,7 @@ protected:
     {
         m_collector.SetOidList(QStringList {QStringLiteral(".1.3.6.1.4.1.32473.3.0")});
         m_collector.SetAgent(QString::fromStdString(testsupport::CurrentTestAddress()));
-        m_collector.SetCommunity(QStringLiteral("public"));
+        m_collector.SetCommunity(std::string("public"));
         m_collector.SetPeriod(1);
         m_collector.SetFolder(QFile::encodeName(m_dir.path()).toStdString());
     }

@@ -40,7 +40,7 @@ int main(int argc, char** argv)
     auto collector = std::make_unique<CCollector>(&view);
     collector->SetOidList(std::vector<std::string> {argv[3]});
     collector->SetAgent(QString::fromLocal8Bit(argv[1]));
-    collector->SetCommunity(QStringLiteral("public"));
+    collector->SetCommunity(std::string("public"));
     collector->SetPeriod(1);
     collector->SetFolder(argv[2]);
     collector->StartRun();
