@@ -127,4 +127,11 @@ void ShutdownUi()
     st.cv.notify_all();
 }
 
+void RestartUi()
+{
+    auto& st = State();
+    std::lock_guard lock(st.mutex);
+    st.shuttingDown = false;
+}
+
 } // namespace platform

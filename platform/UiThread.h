@@ -21,4 +21,8 @@ bool SendToUi(const std::function<void()>& fn, const std::atomic<bool>& abandone
 // QCoreApplication::aboutToQuit; tests may call it directly.
 void ShutdownUi();
 
+// Undoes ShutdownUi: calls are carried to the UI thread again. For test programs, which start
+// every test with a UI that takes calls whatever an earlier test did.
+void RestartUi();
+
 } // namespace platform

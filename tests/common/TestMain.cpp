@@ -3,11 +3,40 @@
 #include "common/TestSupport.h"
 
 #include "platform/MessageBox.h"
+#include "platform/ModalDialog.h"
+#include "platform/NotifyIcon.h"
+#include "platform/ShellActions.h"
+#include "platform/UiThread.h"
 #include "download/getdata.h"
 #include "snmp/CSnmpSession.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
+
+namespace {
+
+// The platform's process-wide hooks as a program starts with them, except that a message box
+// fails the test instead of waiting for a user.
+void ResetPlatformHooks()
+{
+    platform::RestartUi();
+    platform::SetMessageBoxHandler([](const QString&, const QString& text) {
+        ADD_FAILURE() << "unexpected message box: " << text.toStdString();
+    });
+    platform::SetMessageBoxPresenter({});
+    platform::SetModalHandler({});
+    platform::SetShellActionHandler({});
+    platform::SetNotifyIconFactory({});
+}
+
+// Every test starts from those hooks, whatever the tests before it changed (a ShutdownUi(), a
+// handler left installed), so a test program passes run whole and in any order, not only test
+// by test under ctest.
+class FreshPlatformHooks : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override { ResetPlatformHooks(); }
+};
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -18,8 +47,6 @@ int main(int argc, char** argv)
     getdata::restrict_to_loopback();
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
-    platform::SetMessageBoxHandler([](const QString&, const QString& text) {
-        ADD_FAILURE() << "unexpected message box: " << text.toStdString();
-    });
+    testing::UnitTest::GetInstance()->listeners().Append(new FreshPlatformHooks);
     return RUN_ALL_TESTS();
 }

@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
@@ -27,6 +28,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -46,9 +48,18 @@ class Child {
 public:
     explicit Child(std::vector<std::string> argv, const std::vector<std::string>& extraEnv = {}, int fd3 = -1)
     {
+        // The given variables replace inherited ones of the same name: a test program run under
+        // QT_QPA_PLATFORM=offscreen still starts its children on xcb.
         std::vector<std::string> env;
-        for (char** e = environ; *e; ++e)
-            env.emplace_back(*e);
+        for (char** e = environ; *e; ++e) {
+            const std::string_view inherited(*e);
+            const auto overridden = [&](const std::string& given) {
+                const auto eq = given.find('=');
+                return inherited.substr(0, inherited.find('=')) == std::string_view(given).substr(0, eq);
+            };
+            if (std::none_of(extraEnv.begin(), extraEnv.end(), overridden))
+                env.emplace_back(*e);
+        }
         env.insert(env.end(), extraEnv.begin(), extraEnv.end());
         std::vector<char*> args, envp;
         for (auto& a : argv)
