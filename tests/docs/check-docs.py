@@ -15,11 +15,14 @@ CODE_SPAN = re.compile(r'`+[^`]*`+')
 SKIPPED_DIRS = {'.git', '.cache', 'demo'}
 
 
-def tracked_files(top):
-    """The files of the tree: git's list where there is one, else a walk without build trees."""
+def tracked_files(top, committed_only=False):
+    """The files of the tree: git's list where there is one (committed files, or also new ones
+    not ignored), else a walk without build trees."""
+    listing = ['git', '-C', top, 'ls-files', '-z']
+    if not committed_only:
+        listing += ['--others', '--exclude-standard']
     try:
-        out = subprocess.run(['git', '-C', top, 'ls-files', '-z', '--cached', '--others', '--exclude-standard'], check=True,
-                             capture_output=True).stdout
+        out = subprocess.run(listing, check=True, capture_output=True).stdout
         files = [f for f in out.decode('utf-8', 'surrogateescape').split('\0') if f]
         if files:
             return files
@@ -95,7 +98,8 @@ def main():
             if anchor and dest.endswith('.md') and anchor not in anchors(dest):
                 faults.append(f'{md}:{number}: {target}: no heading #{anchor} in {os.path.relpath(dest, top)}')
 
-    folders = sorted({f.split('/')[0] for f in files if '/' in f})
+    # The folders of the project, not whatever a run left in the tree.
+    folders = sorted({f.split('/')[0] for f in tracked_files(top, committed_only=True) if '/' in f})
     architecture = os.path.join(top, 'docs', 'architecture.md')
     text = open(architecture, encoding='utf-8').read() if os.path.exists(architecture) else ''
     for folder in folders:
