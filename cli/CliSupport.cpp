@@ -93,13 +93,6 @@ QString NotAnAddress(const QString& text)
     return QStringLiteral("\"%1\" is not a dotted IPv4 address").arg(text);
 }
 
-QCommandLineOption CommunityOption()
-{
-    return QCommandLineOption({QStringLiteral("c"), QStringLiteral("community")},
-                              QStringLiteral("The SNMP community (default: public)."), QStringLiteral("COMMUNITY"),
-                              QStringLiteral("public"));
-}
-
 QStringList ArgumentsFromBytes(int argc, const char* const* argv)
 {
     QStringList arguments;

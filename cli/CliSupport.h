@@ -53,9 +53,6 @@ bool IsIPv4Address(const QString& text);
 // The error text for an address that IsIPv4Address refuses.
 QString NotAnAddress(const QString& text);
 
-// -c, --community COMMUNITY (default "public"), as every subcommand that reads a unit takes it.
-QCommandLineOption CommunityOption();
-
 // The program's arguments as texts from which Bytes gives back every byte (platform::EscapedText:
 // Qt's own decoding would put U+FFFD in place of bytes that are not UTF-8).
 QStringList ArgumentsFromBytes(int argc, const char* const* argv);

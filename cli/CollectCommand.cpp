@@ -1,6 +1,7 @@
 // veltrane-cli collect: a collection run as the window's Start makes it (the same collector,
 // data file and lock), ended by SIGINT or SIGTERM instead of Stop.
 #include "cli/CliSupport.h"
+#include "cli/SecretOption.h"
 #include "cli/SignalWatcher.h"
 #include "cli/UnitScan.h"
 #include "collect/CCollector.h"
@@ -140,7 +141,7 @@ int RunCollect(const QStringList& args)
         "SIGTERM, which close the file cleanly. The lines also go to standard output; status texts\n"
         "and failed reads or writes are lines on standard error, and the run goes on. An existing\n"
         "data file needs --append or --overwrite; a file another program holds locked is refused."));
-    const QCommandLineOption community = cli::CommunityOption();
+    const cli::SecretOption community = cli::SecretOption::Community();
     // No short form: -p is download's password.
     const QCommandLineOption period(QStringLiteral("period"),
                                     QStringLiteral("Seconds between reads, 1 to %1.").arg(CCollector::kMaxPeriod),
@@ -158,9 +159,13 @@ int RunCollect(const QStringList& args)
     const QCommandLineOption overwrite(QStringLiteral("overwrite"), QStringLiteral("Replaces an existing data file."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("Prints only failures (for services)."));
-    parser.addOptions({community, period, folder, oidFile, allOnline, append, overwrite, quiet});
+    parser.addOptions(community.Options());
+    parser.addOptions({period, folder, oidFile, allOnline, append, overwrite, quiet});
     QString address;
     if (const auto status = cli::ParseWithAddress(parser, args, address))
+        return *status;
+    std::string secret;
+    if (const auto status = community.Take(parser, args, secret))
         return *status;
     if (!parser.isSet(period))
         return cli::Fail(args, QStringLiteral("--period is required (see --help)"), cli::kExitUsage);
@@ -187,7 +192,7 @@ int RunCollect(const QStringList& args)
         if (!ReadOidFile(parser.value(oidFile), oids, error))
             return cli::Fail(args, error, cli::kExitUsage);
     } else {
-        const cli::ScanResult scan = cli::ScanUnitAt(address.toStdString(), cli::Bytes(parser.value(community)), prefix);
+        const cli::ScanResult scan = cli::ScanUnitAt(address.toStdString(), secret, prefix);
         oids = scan.Oids();
         if (!scan.answered || oids.empty())
             return cli::Fail(args, QString::fromStdString(scan.status), cli::kExitNoUnit);
@@ -206,7 +211,7 @@ int RunCollect(const QStringList& args)
     CCollector collector(&view);
     collector.SetOidList(oids);
     collector.SetAgent(address);
-    collector.SetCommunity(cli::Bytes(parser.value(community)));
+    collector.SetCommunity(secret);
     collector.SetPeriod(seconds);
     collector.SetFolder(cli::Bytes(parser.value(folder)));
     collector.StartRun();

@@ -2,6 +2,7 @@
 // with its status lines on standard output, its message boxes on standard error and a
 // progress bar on a terminal.
 #include "cli/CliSupport.h"
+#include "cli/SecretOption.h"
 #include "cli/SignalWatcher.h"
 #include "download/CDatalogReport.h"
 #include "download/CDownloadDriver.h"
@@ -112,22 +113,21 @@ int RunDownload(const QStringList& args)
         "go to standard output, messages to standard error, and a progress bar to a terminal.\n"
         "Reports are appended to existing files unless --overwrite is given. SIGINT or SIGTERM\n"
         "end the download between channels; a report is written whole or not at all."));
-    const QCommandLineOption password({QStringLiteral("p"), QStringLiteral("password")},
-                                      QStringLiteral("The unit's datalog password."), QStringLiteral("PASSWORD"));
+    const cli::SecretOption password = cli::SecretOption::Password();
     const QCommandLineOption folder({QStringLiteral("f"), QStringLiteral("folder")},
                                     QStringLiteral("The folder of the reports (it must exist)."), QStringLiteral("DIR"));
     const QCommandLineOption localZone(QStringLiteral("local-zone"),
                                        QStringLiteral("Times in the unit's own time zone instead of UTC."));
     const QCommandLineOption overwrite(QStringLiteral("overwrite"),
                                        QStringLiteral("Replaces existing reports instead of appending to them."));
-    parser.addOptions({password, folder, localZone, overwrite});
+    parser.addOptions(password.Options());
+    parser.addOptions({folder, localZone, overwrite});
     QString address;
     if (const auto status = cli::ParseWithAddress(parser, args, address))
         return *status;
-    if (!parser.isSet(password))
-        return cli::Fail(args, QStringLiteral("--password is required (see --help)"), cli::kExitUsage);
-    if (parser.value(password).isEmpty())
-        return cli::Fail(args, QStringLiteral("--password must not be empty"), cli::kExitUsage);
+    std::string secret;
+    if (const auto status = password.Take(parser, args, secret))
+        return *status;
     const QString dir = parser.value(folder);
     if (dir.isEmpty())
         return cli::Fail(args, QStringLiteral("--folder is required (see --help)"), cli::kExitUsage);
@@ -138,7 +138,7 @@ int RunDownload(const QStringList& args)
 
     DownloadSettings settings;
     settings.ipAddress = address.toStdString();
-    settings.password = cli::Bytes(parser.value(password));
+    settings.password = secret;
     settings.folder = cli::Bytes(dir);
     settings.overwrite = parser.isSet(overwrite);
 

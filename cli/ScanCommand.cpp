@@ -1,6 +1,7 @@
-// veltrane-cli scan ADDRESS [-c COMMUNITY] [--oids]: the discovery scan of the Generate OID
+// veltrane-cli scan ADDRESS [-c COMMUNITY | --community-file FILE] [--oids]: the discovery scan of the Generate OID
 // dialog, printed instead of listed.
 #include "cli/CliSupport.h"
+#include "cli/SecretOption.h"
 #include "cli/UnitScan.h"
 
 #include <QCommandLineParser>
@@ -14,15 +15,18 @@ int RunScan(const QStringList& args)
         "\\xHH), then the status text. With --oids it prints only the OIDs that Generate OID would\n"
         "take, one per line, ready for 'collect --oids FILE'; the status text then goes to\n"
         "standard error."));
-    const QCommandLineOption community = cli::CommunityOption();
+    const cli::SecretOption community = cli::SecretOption::Community();
     const QCommandLineOption oidsOnly(QStringLiteral("oids"), QStringLiteral("Prints only the OIDs."));
-    parser.addOptions({community, oidsOnly});
+    parser.addOptions(community.Options());
+    parser.addOption(oidsOnly);
     QString address;
     if (const auto status = cli::ParseWithAddress(parser, args, address))
         return *status;
+    std::string secret;
+    if (const auto status = community.Take(parser, args, secret))
+        return *status;
 
-    const cli::ScanResult scan = cli::ScanUnitAt(address.toStdString(), cli::Bytes(parser.value(community)),
-                                                 args.first().toStdString() + ": ");
+    const cli::ScanResult scan = cli::ScanUnitAt(address.toStdString(), secret, args.first().toStdString() + ": ");
     if (parser.isSet(oidsOnly)) {
         for (const std::string& oid : scan.Oids())
             cli::PrintOut(oid);

@@ -188,9 +188,11 @@ bool CExporterConfig::Load(const QString& escapedPath, QString& error, QStringLi
     ::close(fd);
     if (!error.isEmpty())
         return false;
-    if (info.st_mode & S_IRGRP)
+    // Group-readable is how a service reads a file that root keeps (root:veltrane 0640): fine
+    // when the group is the process's own; any other group's members are told about.
+    if ((info.st_mode & S_IRGRP) && info.st_gid != ::getegid())
         warnings << path + ": readable by its group (mode " + ModeText(info.st_mode) +
-                        "); every member can read the SNMP communities";
+                        "), which is not this process's group; every member can read the SNMP communities";
     if (!Parse(bytes, error)) {
         error = path + ": " + error;
         return false;

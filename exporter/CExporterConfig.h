@@ -34,7 +34,8 @@ public:
     static constexpr int kMaxOids = 512;
 
     // Reads and checks the file: a regular file, not writable or readable by every user (it
-    // holds communities); readable by its group gives a warning. False with error naming the
+    // holds communities); readable by its group is accepted when that group is the process's
+    // own (a service reading root:veltrane 0640) and gives a warning for any other group. False with error naming the
     // file and the key at fault. No error or warning ever contains a community. The path is
     // escaped text (platform::EscapedText), so that one that is not UTF-8 opens as typed.
     bool Load(const QString& path, QString& error, QStringList& warnings);

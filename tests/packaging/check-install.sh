@@ -14,7 +14,9 @@ p=$scratch/prefix
 for f in bin/veltrane bin/veltrane-cli bin/veltrane-unitsim share/applications/veltrane.desktop \
          share/metainfo/org.veltrane.Veltrane.metainfo.xml share/man/man1/veltrane.1 \
          share/man/man1/veltrane-cli.1 share/man/man1/veltrane-unitsim.1 \
-         share/doc/veltrane/contrib/veltrane-collect@.service; do
+         share/doc/veltrane/contrib/example.conf share/doc/veltrane/contrib/veltrane-alerts.yml \
+         lib/systemd/system/veltrane-collect@.service lib/systemd/system/veltrane-exporter.service \
+         lib/sysusers.d/veltrane.conf; do
   [ -f "$p/$f" ] || fail "$f not installed"
 done
 # A PNG's width and height are big-endian words at bytes 16 and 20.
@@ -41,6 +43,10 @@ case "$depends" in
   *libqt6widgets6*libsnmp40*|*libsnmp40*libqt6widgets6*) ;;
   *) fail "dependencies not found by dpkg-shlibdeps: $depends" ;;
 esac
+for script in postinst prerm postrm; do
+  dpkg-deb -I "$deb" "$script" >/dev/null 2>&1 || fail "the package has no $script"
+done
+dpkg-deb -I "$deb" postinst | grep -q '^ *systemd-sysusers veltrane.conf$' || fail "the postinst makes no user veltrane"
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 version=$("$root/usr/bin/veltrane-cli" --version)
