@@ -213,7 +213,7 @@ void CExporter::ScrapeLoop()
         m_scrapeWanted.wait(lock, [this] { return m_bScrapeLoopEnds || !m_waiting.empty(); });
         if (m_bScrapeLoopEnds)
             return;
-        CUnitReader::Deadline deadline(ScrapeDeadline());
+        CUnitReader::Deadline deadline;
         for (const Waiting& waiting : m_waiting)
             if (waiting.until)
                 deadline.BringForward(*waiting.until);
@@ -231,14 +231,6 @@ void CExporter::ScrapeLoop()
             waiting.reply->Send(response); // nothing happens for a client that left
         lock.lock();
     }
-}
-
-CUnitReader::Clock::time_point CExporter::ScrapeDeadline() const
-{
-    int longest = 0;
-    for (const auto& unit : Units())
-        longest = std::max(longest, unit->m_unit.m_nTimeout * (unit->m_unit.m_nRetries + 1));
-    return CUnitReader::Clock::now() + std::chrono::seconds(longest) + kScrapeDeadlineSlack;
 }
 
 unsigned long CExporter::DescriptorsNeeded(const CExporterConfig& config, const CHttpServer::Limits& limits)

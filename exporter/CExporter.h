@@ -36,7 +36,7 @@ class CUnitState;
 // HTTP: GET or HEAD on /metrics and on / (a page that links to /metrics), 404 or 405 for the
 // rest, with the bounds of CHttpServer. At most one scrape runs at a time: requests that come
 // while it runs wait for it and all get its page. A scrape ends by its deadline: the slowest
-// unit's time-out x (resends + 1) and a little, brought forward to Prometheus's
+// unit's time-out x (resends + 1) from the sends and a little, brought forward to Prometheus's
 // X-Prometheus-Scrape-Timeout-Seconds (less a margin) of any request waiting for it; a unit
 // still silent then reads as down with error code 41.
 //
@@ -56,8 +56,7 @@ public:
     // A request that comes this soon after a scrape ended gets its page: pipelined requests and
     // clients in a loop cost the units no more than a round a second.
     static constexpr std::chrono::milliseconds kPageReuse {1000};
-    // Beyond the slowest unit's own time-outs, so that every unit can end its wait itself.
-    static constexpr std::chrono::milliseconds kScrapeDeadlineSlack {500};
+
     // A unit reading all online sensors that answers noSuchName (a sensor gone since its scan)
     // is scanned again at once, and again after this many minutes if it still does.
     static constexpr int kUnknownOidRescanMinutes = 5;
@@ -88,11 +87,9 @@ public:
     // Scans queued or running.
     int ScansPending() const;
 
-    // One scrape on the calling thread: reads every unit and returns the page. With a deadline,
-    // the units still silent at it are cut short.
+    // One scrape on the calling thread: reads every unit and returns the page. With a deadline
+    // (see CUnitReader::Read), the units still silent at it are cut short.
     std::string Scrape(CUnitReader::Deadline* deadline = nullptr);
-    // When a scrape that starts now ends at the latest, by the units' own time-outs.
-    CUnitReader::Clock::time_point ScrapeDeadline() const;
 
     // Descriptors that serving config needs at most: a socket per unit in a scrape, per scan
     // thread and per HTTP connection, and a margin for the rest.

@@ -2,6 +2,7 @@
 
 #include "snmp/CSnmpSession.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -20,6 +21,10 @@ bool CUnitReader::Deadline::Wait()
     std::unique_lock lock(m_mutex);
     while (!m_bFinished) {
         const Clock::time_point at = m_at;
+        if (at == Clock::time_point::max()) {
+            m_changed.wait(lock);
+            continue;
+        }
         if (Clock::now() >= at)
             return true;
         m_changed.wait_until(lock, at);
@@ -58,6 +63,15 @@ std::vector<CUnitReader::Result> CUnitReader::Read(const std::vector<Request>& r
         sentBy[i] = Clock::now();
         sent.push_back(session.get());
         sessions[i] = std::move(session);
+    }
+
+    // Every unit ends its own wait by its time-out x (resends + 1) from its send; the deadline
+    // is that of the slowest, and a little, unless a client brought it forward.
+    if (deadline) {
+        int longest = 0;
+        for (const Request& request : requests)
+            longest = std::max(longest, request.nTimeout * (request.nRetries + 1));
+        deadline->BringForward(Clock::now() + std::chrono::seconds(longest) + kDeadlineSlack);
     }
 
     // The deadline's watch: at the deadline every flag is raised, and the wait ends within its

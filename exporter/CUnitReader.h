@@ -31,11 +31,14 @@ public:
     // come is not waited for.
     static constexpr int kDeadlineErrorCode = 41;
 
+    // Beyond the slowest unit's own time-outs, so that every unit can end its wait itself.
+    static constexpr std::chrono::milliseconds kDeadlineSlack {500};
+
     // When a Read ends at the latest: a time that other threads may bring forward while the Read
     // runs (a client in a hurry, the program ending).
     class Deadline {
     public:
-        explicit Deadline(Clock::time_point at) : m_at(at) {}
+        explicit Deadline(Clock::time_point at = Clock::time_point::max()) : m_at(at) {}
         // Moves the deadline to at, if that is earlier.
         void BringForward(Clock::time_point at);
         void CutNow() { BringForward(Clock::time_point::min()); }
@@ -50,7 +53,8 @@ public:
         bool m_bFinished = false;
     };
 
-    // One result per request, in the same order. Reads still waiting at the deadline, if one
-    // is given, end with kDeadlineErrorCode.
+    // One result per request, in the same order. With a deadline, Read brings it forward to the
+    // slowest unit's time-out x (resends + 1) after the last send, plus kDeadlineSlack; reads
+    // still waiting at the deadline end with kDeadlineErrorCode.
     static std::vector<Result> Read(const std::vector<Request>& requests, Deadline* deadline = nullptr);
 };
