@@ -5,20 +5,52 @@
 #include "oidgen/CSensorScan.h"
 #include "oidgen/OidTemplates.h"
 
-#include <QHttpServer>
-#include <QHttpServerResponse>
-#include <QTcpServer>
-#include <QtConcurrent/QtConcurrentRun>
-
+#include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
+#include <netinet/in.h>
 #include <optional>
+#include <utility>
 
 namespace {
 
 constexpr int kNoSuchName = 2;
+// What a client may give as X-Prometheus-Scrape-Timeout-Seconds: beyond a day is not a time-out.
+constexpr double kLongestClientTimeout = 86400;
+
+const char* const kLandingPage =
+    "<!DOCTYPE html>\n<html><head><title>Veltrane exporter</title></head>\n"
+    "<body><h1>Veltrane exporter</h1><p>The units' sensors: <a href=\"/metrics\">/metrics</a></p></body></html>\n";
+
+CHttpServer::Response TextResponse(int status, const char* text)
+{
+    return CHttpServer::Response{status, "text/plain; charset=utf-8", text, {}};
+}
+
+CHttpServer::Response MetricsResponse(const std::string& page)
+{
+    return CHttpServer::Response{200, "text/plain; version=0.0.4; charset=utf-8", page, {}};
+}
+
+// The time a client allows its scrape, from X-Prometheus-Scrape-Timeout-Seconds ("2", "9.5");
+// nothing for a missing or unusable value.
+std::optional<std::chrono::duration<double>> ClientTimeout(const CHttpServer::Request& request)
+{
+    const std::string* text = request.Header("X-Prometheus-Scrape-Timeout-Seconds");
+    if (!text || text->empty() || text->size() > 32)
+        return std::nullopt;
+    char* end = nullptr;
+    const double seconds = std::strtod(text->c_str(), &end);
+    if (end != text->c_str() + text->size() || !std::isfinite(seconds) || seconds <= 0 ||
+        seconds > kLongestClientTimeout)
+        return std::nullopt;
+    return std::chrono::duration<double>(seconds);
+}
 
 struct ExportedSensor {
     std::string strOid;
@@ -78,7 +110,6 @@ CExporter::CExporter(const CExporterConfig& config, LogFunction log, QObject* pa
     for (const CExporterUnit& unit : config.m_units)
         m_units.push_back(std::make_shared<CUnitState>(unit));
     m_scanPool.setMaxThreadCount(kScanThreads);
-    m_scrapePool.setMaxThreadCount(1);
     m_rescanTimer.setSingleShot(true);
     connect(&m_rescanTimer, &QTimer::timeout, this, &CExporter::Rescan);
 }
@@ -94,36 +125,118 @@ void CExporter::Log(const std::string& line) const
         m_log(line);
 }
 
-bool CExporter::Listen(const QHostAddress& address, quint16 port, QString& error)
+bool CExporter::Listen(const QHostAddress& address, quint16 port, QString& error, const CHttpServer::Limits& limits)
 {
-    auto server = std::make_unique<QHttpServer>();
-    server->route("/metrics", QHttpServerRequest::Method::Get, [this] {
-        return QtConcurrent::run(&m_scrapePool, [this] {
-            return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8", QByteArray::fromStdString(Scrape()));
-        });
-    });
-    server->route("/", QHttpServerRequest::Method::Get, [] {
-        return QHttpServerResponse("text/plain; charset=utf-8",
-                                   "Veltrane exporter: the units' sensors are at /metrics\n");
-    });
-    auto* tcp = new QTcpServer(server.get());
     const QString where = QString(address.protocol() == QAbstractSocket::IPv6Protocol ? "[%1]:%2" : "%1:%2")
                               .arg(address.toString())
                               .arg(port);
-    if (!tcp->listen(address, port)) {
-        error = "cannot listen on " + where + ": " + tcp->errorString();
+    sockaddr_storage socketAddress {};
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto* six = reinterpret_cast<sockaddr_in6*>(&socketAddress);
+        six->sin6_family = AF_INET6;
+        six->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::copy(std::begin(bytes.c), std::end(bytes.c), six->sin6_addr.s6_addr);
+    } else if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto* four = reinterpret_cast<sockaddr_in*>(&socketAddress);
+        four->sin_family = AF_INET;
+        four->sin_port = htons(port);
+        four->sin_addr.s_addr = htonl(address.toIPv4Address());
+    } else {
+        error = "cannot listen on " + where + ": not an IPv4 or IPv6 address";
         return false;
     }
-    server->bind(tcp);
+    auto server = std::make_unique<CHttpServer>(
+        [this](const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply) {
+            OnRequest(request, reply);
+        },
+        limits);
+    std::string why;
+    if (!server->Listen(reinterpret_cast<const sockaddr*>(&socketAddress), why)) {
+        error = "cannot listen on " + where + ": " + QString::fromStdString(why);
+        return false;
+    }
+    if (!m_scrapeThread.joinable())
+        m_scrapeThread = std::thread(&CExporter::ScrapeLoop, this);
     m_pServer = std::move(server);
     return true;
 }
 
 quint16 CExporter::ServerPort() const
 {
-    if (!m_pServer || m_pServer->servers().isEmpty())
-        return 0;
-    return m_pServer->servers().first()->serverPort();
+    return m_pServer ? m_pServer->Port() : 0;
+}
+
+void CExporter::OnRequest(const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply)
+{
+    const bool metrics = request.strPath == "/metrics";
+    if (!metrics && request.strPath != "/") {
+        reply->Send(TextResponse(404, "Not found: the units' sensors are at /metrics.\n"));
+        return;
+    }
+    if (request.strMethod != "GET" && request.strMethod != "HEAD") {
+        CHttpServer::Response response = TextResponse(405, "Only GET and HEAD are served.\n");
+        response.headers.emplace_back("Allow", "GET, HEAD");
+        reply->Send(std::move(response));
+        return;
+    }
+    if (!metrics) {
+        reply->Send(CHttpServer::Response{200, "text/html; charset=utf-8", kLandingPage, {}});
+        return;
+    }
+    Waiting waiting{reply, std::nullopt};
+    if (const auto timeout = ClientTimeout(request)) {
+        // Keep a margin for the page to travel, but never more than a quarter of the time.
+        const auto margin = std::min<std::chrono::duration<double>>(kScrapeTimeoutMargin, *timeout / 4);
+        waiting.until = CUnitReader::Clock::now() +
+                        std::chrono::duration_cast<CUnitReader::Clock::duration>(*timeout - margin);
+    }
+    std::lock_guard lock(m_scrapeMutex);
+    if (m_bScrapeLoopEnds) {
+        reply->Send(TextResponse(503, "The exporter is stopping.\n"));
+        return;
+    }
+    if (!m_pScrapeDeadline && m_pLastPage && CUnitReader::Clock::now() - m_lastPageEnd < kPageReuse) {
+        reply->Send(MetricsResponse(*m_pLastPage));
+        return;
+    }
+    if (m_pScrapeDeadline && waiting.until)
+        m_pScrapeDeadline->BringForward(*waiting.until);
+    m_waiting.push_back(std::move(waiting));
+    m_scrapeWanted.notify_one();
+}
+
+void CExporter::ScrapeLoop()
+{
+    std::unique_lock lock(m_scrapeMutex);
+    while (true) {
+        m_scrapeWanted.wait(lock, [this] { return m_bScrapeLoopEnds || !m_waiting.empty(); });
+        if (m_bScrapeLoopEnds)
+            return;
+        CUnitReader::Deadline deadline;
+        for (const Waiting& waiting : m_waiting)
+            if (waiting.until)
+                deadline.BringForward(*waiting.until);
+        m_pScrapeDeadline = &deadline;
+        lock.unlock();
+        auto page = std::make_shared<const std::string>(Scrape(&deadline));
+        lock.lock();
+        m_pScrapeDeadline = nullptr;
+        m_pLastPage = page;
+        m_lastPageEnd = CUnitReader::Clock::now();
+        const std::vector<Waiting> answered = std::exchange(m_waiting, {});
+        lock.unlock();
+        const CHttpServer::Response response = MetricsResponse(*page);
+        for (const Waiting& waiting : answered)
+            waiting.reply->Send(response); // nothing happens for a client that left
+        lock.lock();
+    }
+}
+
+unsigned long CExporter::DescriptorsNeeded(const CExporterConfig& config, const CHttpServer::Limits& limits)
+{
+    constexpr unsigned long kMargin = 64; // standard streams, the listening socket, libraries' own
+    return config.m_units.size() + kScanThreads + limits.nConnections + kMargin;
 }
 
 std::vector<std::shared_ptr<CUnitState>> CExporter::Units() const
@@ -165,6 +278,10 @@ CExporter::ReloadCounts CExporter::Reload(const CExporterConfig& config)
     {
         std::lock_guard lock(m_unitsMutex);
         m_units = std::move(units);
+    }
+    {
+        std::lock_guard lock(m_scrapeMutex);
+        m_pLastPage.reset(); // the next request sees the new units
     }
     m_nRescanMinutes = config.m_nRescanMinutes;
     Rescan();
@@ -287,7 +404,7 @@ void CExporter::ScanUnit(CUnitState& state)
     Log(line);
 }
 
-std::string CExporter::Scrape()
+std::string CExporter::Scrape(CUnitReader::Deadline* deadline)
 {
     const auto start = std::chrono::steady_clock::now();
     struct Snapshot {
@@ -312,15 +429,16 @@ std::string CExporter::Scrape()
         requests.push_back(std::move(request));
     }
 
-    const std::vector<CUnitReader::Result> results = CUnitReader::Read(requests);
+    const std::vector<CUnitReader::Result> results = CUnitReader::Read(requests, deadline);
 
     CMetricsText page;
     page.Gauge("veltrane_sensor_value", "Sensor value as the unit reads it; values that are not numbers are left out.");
     page.Gauge("veltrane_unit_up", "1 when the unit answered this scrape's request, else 0.");
     page.Gauge("veltrane_unit_request_seconds", "Time from the unit's request to its answer or to giving up.");
     page.Gauge("veltrane_unit_error_code",
-               "0 when the unit answered; else the read's error: 40 time-out, 6 no access (wrong community), "
-               "2 unknown OID, other codes as the SNMP session reports them.");
+               "0 when the unit answered; else the read's error: 40 time-out, 41 still silent at the scrape's "
+               "deadline, 6 no access (wrong community), 2 unknown OID, other codes as the SNMP session reports "
+               "them.");
     page.Gauge("veltrane_unit_sensors", "Sensors in the unit's current list.");
     page.Gauge("veltrane_unit_scan_success", "1 when the unit's last discovery scan reached it, else 0.");
     page.Gauge("veltrane_scrape_duration_seconds", "Time this scrape took.");
@@ -383,10 +501,18 @@ bool CExporter::Shutdown(int waitMs)
 {
     m_bStopping = true;
     m_rescanTimer.stop();
+    {
+        std::lock_guard lock(m_scrapeMutex);
+        m_bScrapeLoopEnds = true;
+        if (m_pScrapeDeadline)
+            m_pScrapeDeadline->CutNow();
+        m_scrapeWanted.notify_all();
+    }
+    // The scrape in flight ends within a wait slice and answers the requests waiting for it.
+    if (m_scrapeThread.joinable())
+        m_scrapeThread.join();
     if (m_pServer)
-        for (QTcpServer* tcp : m_pServer->servers())
-            tcp->close();
-    m_scrapePool.waitForDone();
+        m_pServer->Stop(TextResponse(503, "The exporter is stopping.\n"));
     m_scanPool.clear();
     for (const auto& unit : Units()) {
         std::lock_guard lock(unit->m_mutex);

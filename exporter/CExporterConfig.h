@@ -29,8 +29,8 @@ struct CExporterUnit {
 class CExporterConfig {
 public:
     // Bounds that keep a hostile or mistaken file from driving unbounded work.
-    static constexpr qint64 kMaxFileBytes = 1 << 20;
-    static constexpr int kMaxUnits = 4096;
+    static constexpr qint64 kMaxFileBytes = 16 << 20; // 10,000 units with their OIDs take a few MiB
+    static constexpr int kMaxUnits = 16384;
     static constexpr int kMaxOids = 512;
 
     // Reads and checks the file: a regular file, not writable or readable by every user (it

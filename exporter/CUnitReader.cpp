@@ -2,12 +2,51 @@
 
 #include "snmp/CSnmpSession.h"
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 
-std::vector<CUnitReader::Result> CUnitReader::Read(const std::vector<Request>& requests)
+void CUnitReader::Deadline::BringForward(Clock::time_point at)
+{
+    std::lock_guard lock(m_mutex);
+    if (at < m_at) {
+        m_at = at;
+        m_changed.notify_all();
+    }
+}
+
+bool CUnitReader::Deadline::Wait()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_bFinished) {
+        const Clock::time_point at = m_at;
+        if (at == Clock::time_point::max()) {
+            m_changed.wait(lock);
+            continue;
+        }
+        if (Clock::now() >= at)
+            return true;
+        m_changed.wait_until(lock, at);
+    }
+    return false;
+}
+
+void CUnitReader::Deadline::Finish()
+{
+    std::lock_guard lock(m_mutex);
+    m_bFinished = true;
+    m_changed.notify_all();
+}
+
+std::vector<CUnitReader::Result> CUnitReader::Read(const std::vector<Request>& requests, Deadline* deadline)
 {
     std::vector<Result> results(requests.size());
     std::vector<std::unique_ptr<CSnmpSession>> sessions(requests.size());
+    // One flag per session: the sessions still waiting at the deadline give up, and the ones that
+    // had their answer before keep it.
+    const auto cut = std::make_unique<std::atomic<bool>[]>(requests.size());
+    std::vector<Clock::time_point> sentBy(requests.size());
     std::vector<CSnmpSession*> sent;
     sent.reserve(requests.size());
 
@@ -15,23 +54,64 @@ std::vector<CUnitReader::Result> CUnitReader::Read(const std::vector<Request>& r
         const Request& request = requests[i];
         Result& result = results[i];
         auto session = std::make_unique<CSnmpSession>();
+        session->SetAbandonFlag(&cut[i]);
         if (!session->Open(request.strAddress, request.strCommunity, request.nTimeout, request.nRetries,
                            result.strError))
             continue;
         if (!session->StartGet(request.oids, result.strError, result.nErrorCode))
             continue;
+        sentBy[i] = Clock::now();
         sent.push_back(session.get());
         sessions[i] = std::move(session);
     }
 
-    CSnmpSession::WaitAll(sent);
+    // Every unit ends its own wait by its time-out x (resends + 1) from its send; the deadline
+    // is that of the slowest, and a little, unless a client brought it forward.
+    if (deadline) {
+        int longest = 0;
+        for (const Request& request : requests)
+            longest = std::max(longest, request.nTimeout * (request.nRetries + 1));
+        deadline->BringForward(Clock::now() + std::chrono::seconds(longest) + kDeadlineSlack);
+    }
+
+    // The deadline's watch: at the deadline every flag is raised, and the wait ends within its
+    // next slice, kept short for it.
+    Clock::time_point cutAt = Clock::time_point::max();
+    std::thread watch;
+    if (deadline)
+        watch = std::thread([&] {
+            if (!deadline->Wait())
+                return;
+            cutAt = Clock::now();
+            for (std::size_t i = 0; i < requests.size(); ++i)
+                cut[i] = true;
+        });
+    constexpr long kSliceMicroseconds = 20000;
+    if (deadline)
+        CSnmpSession::WaitAll(sent, kSliceMicroseconds);
+    else
+        CSnmpSession::WaitAll(sent);
+    if (deadline) {
+        deadline->Finish();
+        watch.join();
+    }
 
     for (std::size_t i = 0; i < requests.size(); ++i) {
         if (!sessions[i])
             continue;
         Result& result = results[i];
+        const double seconds = sessions[i]->RequestSeconds();
+        // Ended before the flags went up: its own answer or time-out, which the flag must not hide.
+        const bool endedBefore =
+            sentBy[i] + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)) < cutAt;
+        if (endedBefore)
+            cut[i] = false;
         result.bAnswered = sessions[i]->FinishGet(result.values, result.strError, result.nErrorCode);
-        result.dSeconds = sessions[i]->RequestSeconds();
+        result.dSeconds = seconds;
+        if (!endedBefore) {
+            result.nErrorCode = kDeadlineErrorCode;
+            result.strError = "No answer before the scrape's deadline.";
+        }
         sessions[i]->Close();
     }
     return results;

@@ -1,4 +1,7 @@
 #pragma once
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -7,6 +10,8 @@
 // its own time-out and never the others'. Sessions and sockets live only inside Read.
 class CUnitReader {
 public:
+    using Clock = std::chrono::steady_clock;
+
     struct Request {
         std::string strAddress;
         std::string strCommunity;
@@ -22,6 +27,34 @@ public:
         double dSeconds = 0;              // from the send to the answer or to giving up
     };
 
-    // One result per request, in the same order.
-    static std::vector<Result> Read(const std::vector<Request>& requests);
+    // A unit still silent when its read was cut short at the deadline: an answer that might yet
+    // come is not waited for.
+    static constexpr int kDeadlineErrorCode = 41;
+
+    // Beyond the slowest unit's own time-outs, so that every unit can end its wait itself.
+    static constexpr std::chrono::milliseconds kDeadlineSlack {500};
+
+    // When a Read ends at the latest: a time that other threads may bring forward while the Read
+    // runs (a client in a hurry, the program ending).
+    class Deadline {
+    public:
+        explicit Deadline(Clock::time_point at = Clock::time_point::max()) : m_at(at) {}
+        // Moves the deadline to at, if that is earlier.
+        void BringForward(Clock::time_point at);
+        void CutNow() { BringForward(Clock::time_point::min()); }
+        // Waits until the deadline or until Finish; true when the deadline came first.
+        bool Wait();
+        void Finish();
+
+    private:
+        std::mutex m_mutex;
+        std::condition_variable m_changed;
+        Clock::time_point m_at;
+        bool m_bFinished = false;
+    };
+
+    // One result per request, in the same order. With a deadline, Read brings it forward to the
+    // slowest unit's time-out x (resends + 1) after the last send, plus kDeadlineSlack; reads
+    // still waiting at the deadline end with kDeadlineErrorCode.
+    static std::vector<Result> Read(const std::vector<Request>& requests, Deadline* deadline = nullptr);
 };

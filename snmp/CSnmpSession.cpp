@@ -347,13 +347,13 @@ void CSnmpSession::StopWaiting()
         m_pPending->Finish(m_pPending->status);
 }
 
-void CSnmpSession::WaitAll(const std::vector<CSnmpSession*>& sessions)
+void CSnmpSession::WaitAll(const std::vector<CSnmpSession*>& sessions, long sliceMicroseconds)
 {
     while (true) {
         netsnmp_large_fd_set fds;
         netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
         int numfds = 0;
-        timeval wait{0, kWaitSliceMicroseconds};
+        timeval wait{0, std::clamp(sliceMicroseconds, 1000L, kWaitSliceMicroseconds)};
         bool anyWaiting = false;
         for (CSnmpSession* session : sessions) {
             if (!session->Waiting())

@@ -56,7 +56,9 @@ public:
     // out the result exactly as Get would, once. StartGet fails, with Get's texts and codes, only
     // where Get would send nothing; FinishGet then fails the same way.
     bool StartGet(const std::vector<std::string>& oids, std::string& errorText, int& errorCode);
-    static void WaitAll(const std::vector<CSnmpSession*>& sessions);
+    // A session's abandon flag is looked at every sliceMicroseconds at least (by default a
+    // quarter second); callers that must end at a deadline pass a shorter slice.
+    static void WaitAll(const std::vector<CSnmpSession*>& sessions, long sliceMicroseconds = 250000);
     bool FinishGet(std::vector<std::string>& values, std::string& errorText, int& errorCode);
     // Seconds from the last StartGet's send to its answer, or to the end of the wait.
     double RequestSeconds() const;

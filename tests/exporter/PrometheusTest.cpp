@@ -17,21 +17,22 @@ using namespace testsupport;
 
 namespace {
 
-// Prometheus on address:9090 with its own data folder, scraping target every two seconds.
+// Prometheus on address:9090 with its own data folder, scraping target every interval.
 class PrometheusServer {
 public:
     static QString Program() { return QStandardPaths::findExecutable("prometheus"); }
 
-    bool Start(const QString& address, const QString& target)
+    bool Start(const QString& address, const QString& target, const QString& interval = "2s",
+               const QString& timeout = "2s")
     {
         const QString config = m_dir.filePath("prometheus.yml");
         QFile file(config);
         if (!file.open(QIODevice::WriteOnly))
             return false;
-        file.write(QString("global:\n  scrape_interval: 2s\n  scrape_timeout: 2s\n"
+        file.write(QString("global:\n  scrape_interval: %2\n  scrape_timeout: %3\n"
                            "scrape_configs:\n  - job_name: veltrane\n    static_configs:\n"
                            "      - targets: ['%1']\n")
-                       .arg(target)
+                       .arg(target, interval, timeout)
                        .toUtf8());
         file.close();
         m_strApi = "http://" + address + ":9090/api/v1/";
@@ -143,6 +144,60 @@ TEST(Prometheus, ScrapesUnitValuesAndMarksSilentAndRefusingUnitsDown)
     const QJsonArray target = prometheus.Query("up{job=\"veltrane\"}");
     ASSERT_EQ(target.size(), 1);
     EXPECT_EQ(target[0]["value"].toArray().at(1).toString(), "1");
+
+    EXPECT_TRUE(serve.Signal(SIGTERM)) << serve.Log().toStdString();
+}
+
+TEST(Prometheus, ScrapeTimeoutShorterThanASilentUnitsLeavesTheExporterUp)
+{
+    REQUIRE_PORT_161();
+    if (PrometheusServer::Program().isEmpty())
+        GTEST_SKIP() << "prometheus is not installed (Debian package prometheus)";
+
+    // Two answering units and one silent one whose read would outlast every scrape's time-out.
+    QJsonArray simUnits;
+    QJsonArray configUnits;
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = "unit" + std::to_string(i);
+        simUnits.append(VirtualUnit(UnitAddress(i), name, {30 + i}, i == 2 ? QJsonObject{{"silent", true}} : QJsonObject{}));
+        QJsonObject unit{{"name", QString::fromStdString(name)}, {"address", QString::fromStdString(UnitAddress(i))},
+                         {"community", "public"}, {"sensors", "all online"}};
+        if (i == 2) {
+            unit["timeout"] = 2;
+            unit["retries"] = 1;
+        }
+        configUnits.append(unit);
+    }
+    UnitSimProcess sim;
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", simUnits}})));
+    ServeProcess serve;
+    const QString listen = QString::fromStdString(UnitAddress(10));
+    ASSERT_TRUE(serve.Start(QJsonObject{{"timeout", 1}, {"retries", 0}, {"units", configUnits}}, listen + ":9811"))
+        << serve.Log().toStdString();
+
+    PrometheusServer prometheus;
+    ASSERT_TRUE(prometheus.Start(listen, listen + ":9811", "1s", "500ms")) << prometheus.Output().toStdString();
+
+    // At least 20 scrapes stored, every one of them a success.
+    const QString scrapes = "count_over_time(up{job=\"veltrane\"}[10m])";
+    const bool enough = WaitUntil(
+        [&] {
+            const QJsonArray count = prometheus.Query(scrapes);
+            return count.size() == 1 && count[0]["value"].toArray().at(1).toString().toInt() >= 20;
+        },
+        90000);
+    ASSERT_TRUE(enough) << prometheus.Output().toStdString() << serve.Log().toStdString();
+    const QJsonArray worst = prometheus.Query("min_over_time(up{job=\"veltrane\"}[10m])");
+    ASSERT_EQ(worst.size(), 1);
+    EXPECT_EQ(worst[0]["value"].toArray().at(1).toString(), "1") << "a scrape failed";
+
+    std::map<QString, std::map<QString, QString>> values = Values(prometheus.Query("veltrane_sensor_value"));
+    EXPECT_EQ(values["unit0"]["Port 1"], "30");
+    EXPECT_EQ(values["unit1"]["Port 1"], "31");
+    std::map<QString, QString> errors;
+    for (const QJsonValue& one : prometheus.Query("veltrane_unit_error_code"))
+        errors[one["metric"]["unit"].toString()] = one["value"].toArray().at(1).toString();
+    EXPECT_EQ(errors, (std::map<QString, QString>{{"unit0", "0"}, {"unit1", "0"}, {"unit2", "41"}}));
 
     EXPECT_TRUE(serve.Signal(SIGTERM)) << serve.Log().toStdString();
 }

@@ -6,9 +6,13 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <memory>
 #include <sys/stat.h>
 
 using namespace testsupport;
@@ -218,4 +222,33 @@ TEST(Serve, ConfigFailingItsChecksOnSighupKeepsTheUnitsServed)
         EXPECT_EQ(UnitLines(page, "veltrane_sensor_value", "Rack").size(), 2u) << page;
     }
     EXPECT_FALSE(serve.Log().contains(kSecret));
+}
+
+TEST(Serve, SigtermDuringAScrapeOfSilentUnitsEndsWithinTwoSeconds)
+{
+    REQUIRE_PORT_161();
+    UnitSimProcess sim;
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{
+        VirtualUnit(UnitAddress(0), "Dead", {1}, {{"silent", true}}),
+        VirtualUnit(UnitAddress(2), "Mute", {1}, {{"silent", true}})}}})));
+    ServeProcess serve;
+    QJsonObject config = Config(QJsonArray{ConfigUnit("Dead", UnitAddress(0), "public"),
+                                           ConfigUnit("Mute", UnitAddress(2), "public")});
+    config["timeout"] = 10; // each read waits 10 s
+    config["retries"] = 1;
+    ASSERT_TRUE(serve.Start(config, QString::fromStdString(UnitAddress(1)) + ":9811")) << serve.Log().toStdString();
+
+    // A scrape under way (its read of each unit waits in vain), and the scans as well.
+    QNetworkAccessManager manager;
+    std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(QUrl(serve.Url()))));
+    // Two scans and the scrape's two reads.
+    ASSERT_TRUE(WaitUntil([&sim] { return sim.LogLines().size() >= 4; })) << "the scrape never asked";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(serve.Signal(SIGTERM)) << serve.Log().toStdString();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(2)) << serve.Log().toStdString();
+    // The client waiting got an answer rather than a dropped connection.
+    EXPECT_TRUE(WaitUntil([&reply] { return reply->isFinished(); }, 5000));
+    EXPECT_EQ(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    EXPECT_TRUE(serve.Log().endsWith("stopped\n")) << serve.Log().toStdString();
 }
