@@ -68,9 +68,13 @@ void build_datalog_request(std::uint8_t* request24, std::uint8_t port, std::uint
 
 reply_action judge_status_reply(const std::uint8_t* data, std::size_t len, std::uint8_t port, bool fromUnit)
 {
+    // Like every reply, the old firmware's counts only from the unit's address and port: any
+    // host could send 124 bytes and end the download.
+    if (!fromUnit)
+        return reply_action::ignore;
     if (len == datalog_wire::old_status_reply_size)
         return reply_action::old_firmware;
-    if (len != datalog_wire::status_reply_size || data[1] != port || !fromUnit)
+    if (len != datalog_wire::status_reply_size || data[1] != port)
         return reply_action::ignore;
     if (data[0] == datalog_wire::reply_status)
         return reply_action::accept;

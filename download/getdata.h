@@ -93,7 +93,7 @@ enum class reply_action {
     ignore,        // not an answer to this request: keep receiving
     accept,        // the answer: use it
     unit_error,    // the unit's error byte (byte 0 as a signed value): the exchange ends
-    old_firmware,  // status exchange only: the 124-byte reply, from whoever sent it
+    old_firmware,  // status exchange only: the unit's 124-byte reply (old firmware)
 };
 
 // Status request: command, port, channel, zero bytes where a datalog request has its start

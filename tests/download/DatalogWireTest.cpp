@@ -77,7 +77,8 @@ TEST(DatalogWire, StatusReplyJudgement)
         {"wrong password", StatusReply(0xFA), true, reply_action::unit_error},
         {"error byte 0x80", StatusReply(0x80), true, reply_action::unit_error},
         {"neither 4 nor an error", StatusReply(1), true, reply_action::ignore},
-        {"124 bytes from anyone", Bytes(124, 0), false, reply_action::old_firmware},
+        {"124 bytes from the unit", Bytes(124, 0), true, reply_action::old_firmware},
+        {"124 bytes from another sender or port", Bytes(124, 0), false, reply_action::ignore},
         {"131 bytes", Bytes(131, 4), true, reply_action::ignore},
         {"133 bytes", Bytes(133, 4), true, reply_action::ignore},
     };
