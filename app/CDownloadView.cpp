@@ -2,6 +2,7 @@
 
 #include "app/CMainDialog.h"
 #include "platform/MessageBox.h"
+#include "platform/TextBytes.h"
 #include "platform/UiThread.h"
 
 #include <QCoreApplication>
@@ -10,12 +11,24 @@ namespace {
 
 // The texts end in a line break, as they are written for a console; a list line or a box
 // shows them without it.
+std::string WithoutLineEnd(std::string text)
+{
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+// A box or the status text: shown readable, whatever the bytes.
 QString Shown(const std::string& text)
 {
-    QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    while (shown.endsWith(QLatin1Char('\n')))
-        shown.chop(1);
-    return shown;
+    return platform::TextFromBytes(WithoutLineEnd(text));
+}
+
+// A status line keeps every byte (the status list shows it readable): a link line's path is
+// the written file's, also in a folder whose name is not UTF-8.
+QString Line(const std::string& text)
+{
+    return platform::EscapedText(WithoutLineEnd(text));
 }
 
 } // namespace
@@ -33,7 +46,7 @@ void CDownloadView::Call(Fn fn)
 
 void CDownloadView::AddStatusLine(const std::string& text, bool isFileLink)
 {
-    Call([&](CMainDialog& d) { d.AddStatusLine(Shown(text), isFileLink); });
+    Call([&](CMainDialog& d) { d.AddStatusLine(Line(text), isFileLink); });
 }
 
 std::string CDownloadView::GetStatusText()

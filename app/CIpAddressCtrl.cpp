@@ -1,5 +1,7 @@
 #include "app/CIpAddressCtrl.h"
 
+#include "platform/Ipv4Address.h"
+
 #include <QStringList>
 #include <QValidator>
 
@@ -43,20 +45,23 @@ CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QLineEdit(parent)
 
 QString CIpAddressCtrl::GetAddressText() const
 {
+    // Blank fields read as 0; the fields are then read as every front end reads an address
+    // ("010" is ten).
     QStringList fields = text().split(QLatin1Char('.'));
     while (fields.size() < kFields)
         fields << QString();
-    QStringList out;
-    for (int i = 0; i < kFields; ++i)
-        out << QString::number(fields[i].toInt()); // blank reads as 0, "010" as 10
-    return out.join(QLatin1Char('.'));
+    for (QString& field : fields) {
+        if (field.isEmpty())
+            field = QStringLiteral("0");
+    }
+    const std::optional<std::string> address = platform::CanonicalIPv4Address(fields.join(QLatin1Char('.')).toStdString());
+    return address ? QString::fromStdString(*address) : QStringLiteral("0.0.0.0");
 }
 
 void CIpAddressCtrl::SetAddressText(const QString& text)
 {
-    QString candidate = text.trimmed();
-    int pos = 0;
-    if (validator()->validate(candidate, pos) == QValidator::Acceptable)
+    const QString candidate = text.trimmed();
+    if (platform::CanonicalIPv4Address(candidate.toStdString()))
         setText(candidate);
     else
         clear();

@@ -9,7 +9,9 @@ class CIpAddressCtrl : public QLineEdit {
 public:
     explicit CIpAddressCtrl(QWidget* parent = nullptr);
 
-    // The address as dotted text, blank fields read as 0 ("0.0.0.0" when empty).
+    // The address in its canonical spelling (platform::CanonicalIPv4Address), blank fields
+    // read as 0 ("0.0.0.0" when empty; "10.0.0.5" while it shows "010.0.0.5"). Every job asks
+    // the unit at this address.
     QString GetAddressText() const;
     // Shows an address; a text that is not a dotted IPv4 address leaves the control blank.
     void SetAddressText(const QString& text);

@@ -203,9 +203,14 @@ bool CMainDialog::CheckFolder()
     return true;
 }
 
+std::string CMainDialog::UnitAddress() const
+{
+    return m_ipAddress->GetAddressText().toStdString();
+}
+
 bool CMainDialog::CheckAddressAndPassword()
 {
-    if (m_ipAddress->GetAddressText() == QLatin1String("0.0.0.0")) {
+    if (UnitAddress() == "0.0.0.0") {
         FailCheck(QStringLiteral("Error! IP address is not entered."), m_ipAddress);
         return false;
     }
@@ -224,7 +229,7 @@ void CMainDialog::OnStart()
     if (!m_pCollector)
         m_pCollector = std::make_unique<CCollector>(this);
     m_pCollector->SetOidList(m_oidList);
-    m_pCollector->SetAgent(m_ipAddress->GetAddressText());
+    m_pCollector->SetAgent(QString::fromStdString(UnitAddress()));
     m_pCollector->SetCommunity(PasswordBytes());
 
     if (m_editPeriod->text().isEmpty()) {
@@ -287,7 +292,7 @@ void CMainDialog::OnGetOid()
 {
     if (!CheckAddressAndPassword())
         return;
-    RunOidGenDialog(m_ipAddress->GetAddressText().toStdString(), PasswordBytes());
+    RunOidGenDialog(UnitAddress(), PasswordBytes());
     m_btnStart->setEnabled(!m_oidList.empty());
 }
 
@@ -317,6 +322,11 @@ void CMainDialog::OnBrowse()
 
 void CMainDialog::OnDownload()
 {
+    // A download that still runs refuses the click and leaves everything as it was. (The
+    // button comes back only once the driver no longer counts as running, so a click on it
+    // is a new download.)
+    if (m_pDownload->IsRunning())
+        return;
     // Written before the checks: the download driver reads its inputs from the record.
     SaveSettings();
     if (!CheckAddressAndPassword() || !CheckFolder())
@@ -324,20 +334,27 @@ void CMainDialog::OnDownload()
 
     m_report.m_bLocalZone = m_bUseLocalTimezone;
 
-    m_btnDownload->setEnabled(false);
-    m_checkLocalTimezone->setEnabled(false);
-    m_checkOverwrite->setEnabled(false);
-    m_listStatus->ClearLinks();
-
-    // The download works from the settings as they are now; the window calls it back through
+    // The download works from the settings as they are now, at the address that Get OID and
+    // Start use (the file's text may spell it otherwise); the window calls it back through
     // m_pDownloadView and gets the controls back at its end (OnDownloadFinished).
     DownloadSettings settings;
-    settings.ipAddress = m_settings.m_strIpAddress;
+    settings.ipAddress = UnitAddress();
     settings.password = m_settings.m_strPassword;
     settings.folder = m_settings.m_strFolder;
     settings.overwrite = m_settings.m_bOverwrite != 0;
     settings.collecting = m_bCollecting;
-    m_pDownload->Start(std::move(settings));
+
+    const bool wasEnabled[] = {m_btnDownload->isEnabled(), m_checkLocalTimezone->isEnabled(), m_checkOverwrite->isEnabled()};
+    m_btnDownload->setEnabled(false);
+    m_checkLocalTimezone->setEnabled(false);
+    m_checkOverwrite->setEnabled(false);
+    m_listStatus->ClearLinks();
+    if (!m_pDownload->Start(std::move(settings))) {
+        // Refused: the controls as they were.
+        m_btnDownload->setEnabled(wasEnabled[0]);
+        m_checkLocalTimezone->setEnabled(wasEnabled[1]);
+        m_checkOverwrite->setEnabled(wasEnabled[2]);
+    }
 }
 
 bool CMainDialog::IsDownloading() const
@@ -424,7 +441,7 @@ void CMainDialog::OnPlotDataFile()
 {
     const std::string path = m_pCollector && m_pCollector->IsRunActive()
         ? m_pCollector->DataFilePath()
-        : m_loadedFolder.Bytes(m_editFolder->text()) + "/data" + platform::BytesFromText(m_ipAddress->GetAddressText())
+        : m_loadedFolder.Bytes(m_editFolder->text()) + "/data" + UnitAddress()
             + ".txt";
     QStringList names;
     for (const std::string& name : m_sensorNames)

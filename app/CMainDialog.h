@@ -116,6 +116,9 @@ private:
     void OnInitDialog();
     // Runs the Generate OID dialog for the address and community; on OK takes its OID list.
     void RunOidGenDialog(const std::string& ipAddress, const std::string& community);
+    // The unit's address as the address control reads it: the one address of Get OID, Start
+    // and Download.
+    std::string UnitAddress() const;
     // The checks shared by Get OID and Download; false after the message and focus move.
     bool CheckAddressAndPassword();
     // The folder checks of Start and Download: entered, and without a zero byte.

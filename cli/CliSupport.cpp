@@ -1,4 +1,5 @@
 #include "cli/CliSupport.h"
+#include "platform/Ipv4Address.h"
 #include "platform/TextBytes.h"
 
 #include <QCoreApplication>
@@ -11,10 +12,16 @@ namespace cli {
 QString ExitStatusHelp()
 {
     return QStringLiteral("Exit status:\n"
-                          "  0  done\n"
+                          "  0  done (download: every channel answered, with a report or the unit's\n"
+                          "     own \"no datalog\", \"offline\" or \"no records\")\n"
                           "  1  bad usage: an option, argument or address was wrong\n"
                           "  2  the unit did not answer, or refused the community or password\n"
-                          "  3  a file could not be read or written\n");
+                          "     (download: also a unit whose firmware is too old)\n"
+                          "  3  a file could not be read or written\n"
+                          "  4  download: interrupted by SIGINT or SIGTERM before every channel was asked\n"
+                          "  5  download: some channels got no answer from the unit (no report for them)\n"
+                          "  255  download: no network socket could be made\n"
+                          "Of 2 to 5, when several apply, the lowest is given.\n");
 }
 
 QString ProgramName()
@@ -65,27 +72,14 @@ std::optional<int> ParseWithAddress(QCommandLineParser& parser, const QStringLis
     parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("The unit's dotted IPv4 address."));
     if (const auto status = Parse(parser, args, 1))
         return status;
-    address = parser.positionalArguments().at(0);
-    if (!IsIPv4Address(address))
-        return Fail(args, NotAnAddress(address), kExitUsage);
+    const QString given = parser.positionalArguments().at(0);
+    const std::optional<std::string> canonical = platform::CanonicalIPv4Address(Bytes(given));
+    if (!canonical)
+        return Fail(args, NotAnAddress(given), kExitUsage);
+    // The unit is asked at the address as read here, in its one spelling, whatever the network
+    // code would make of the typed text.
+    address = QString::fromStdString(*canonical);
     return std::nullopt;
-}
-
-bool IsIPv4Address(const QString& text)
-{
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
-    for (const QString& part : parts) {
-        if (part.isEmpty() || part.size() > 3)
-            return false;
-        for (const QChar c : part)
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return false;
-        if (part.toInt() > 255)
-            return false;
-    }
-    return true;
 }
 
 QString NotAnAddress(const QString& text)

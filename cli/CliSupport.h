@@ -6,16 +6,18 @@
 #include <optional>
 #include <string>
 
-// What every subcommand of veltrane-cli shares: exit statuses, option parsing, checks of
+// What every subcommand of veltrane-cli shares: exit statuses, option parsing, the reading of
 // addresses and output that is safe for a terminal.
 namespace cli {
 
 // Exit statuses, the same for every subcommand (documented in --help and the man page).
 enum ExitStatus {
     kExitDone = 0,
-    kExitUsage = 1,      // a bad option, argument or address
-    kExitNoUnit = 2,     // the unit did not answer, or refused the community or password
-    kExitFileError = 3,  // a file could not be read or written
+    kExitUsage = 1,          // a bad option, argument or address
+    kExitNoUnit = 2,         // the unit did not answer, or refused the community or password
+    kExitFileError = 3,      // a file could not be read or written
+    kExitInterrupted = 4,    // download: SIGINT or SIGTERM ended it before every channel was asked
+    kExitChannelsFailed = 5, // download: some channels got no answer from the unit (no report)
 };
 
 // The whole program: runs the subcommand that arguments (the program's own) name, or the
@@ -36,7 +38,10 @@ QString ProgramName();
 std::optional<int> Parse(QCommandLineParser& parser, const QStringList& args, int positionals);
 
 // Parse for the subcommands whose one argument is a unit's ADDRESS: adds that argument, parses,
-// and refuses an address that is not a dotted IPv4 address. address receives it.
+// and refuses (kExitUsage, before anything is sent) a text that platform::CanonicalIPv4Address
+// does not read as an address, the way the window's address control reads it: four decimal
+// fields, leading zeros decimal. address receives it in its canonical spelling ("192.168.1.10"
+// for "192.168.001.010"), which is what the unit is asked at.
 std::optional<int> ParseWithAddress(QCommandLineParser& parser, const QStringList& args, QString& address);
 
 // Prints the parser's help with usageName ("veltrane-cli scan") in its usage line, then the
@@ -46,11 +51,7 @@ void PrintHelp(const QCommandLineParser& parser, const QString& usageName);
 // Prints "<program> <subcommand>: <text>" on standard error and returns status.
 int Fail(const QStringList& args, const QString& text, int status);
 
-// A unit address is a dotted IPv4 address, four decimal numbers 0 to 255 (no names: nothing is
-// ever looked up).
-bool IsIPv4Address(const QString& text);
-
-// The error text for an address that IsIPv4Address refuses.
+// The error text for an address that ParseWithAddress refuses.
 QString NotAnAddress(const QString& text);
 
 // The program's arguments as texts from which Bytes gives back every byte (platform::EscapedText:

@@ -102,6 +102,41 @@ private:
     std::string m_strStatusText = "Ready...";
 };
 
+// "port 2 channel 1, port 4 channel 0" (ports numbered from 1, as every message shows them).
+QString PairList(const std::vector<std::pair<int, int>>& pairs)
+{
+    QStringList names;
+    for (const auto& [port, channel] : pairs)
+        names << QStringLiteral("port %1 channel %2").arg(port + 1).arg(channel);
+    return names.join(QStringLiteral(", "));
+}
+
+// Success only when every port and channel got the unit's answer: a report, or its own "no
+// datalog", "offline" or "no records". Of the other endings the lowest status wins, and the
+// ones the status lines do not already make plain are said once more on standard error, so a
+// log of a cron job shows why the status is not 0.
+int ExitStatusOf(const QStringList& args, const DownloadResult& result, int haltStatus)
+{
+    if (haltStatus >= 0)
+        return haltStatus;
+    if (result.stopped)
+        return cli::kExitNoUnit; // "No system reply !", "Wrong password !" or the firmware line said why
+    if (result.reportsFailed > 0)
+        return cli::kExitFileError; // each file error has been shown
+    if (result.cancelled)
+        return cli::Fail(args,
+                         QStringLiteral("interrupted before every channel was asked; the reports written are whole"),
+                         cli::kExitInterrupted);
+    if (!result.pairsFailed.empty())
+        return cli::Fail(args,
+                         QStringLiteral("no answer from the unit for %1 of %2 channels (%3): no report for them")
+                             .arg(result.pairsFailed.size())
+                             .arg(result.pairsAsked)
+                             .arg(PairList(result.pairsFailed)),
+                         cli::kExitChannelsFailed);
+    return cli::kExitDone;
+}
+
 } // namespace
 
 int RunDownload(const QStringList& args)
@@ -111,8 +146,13 @@ int RunDownload(const QStringList& args)
         "Downloads the datalogs of every sensor channel of the unit at ADDRESS (UDP port 811) into\n"
         "one report file per channel in FOLDER, exactly as the window's Download does. Status lines\n"
         "go to standard output, messages to standard error, and a progress bar to a terminal.\n"
-        "Reports are appended to existing files unless --overwrite is given. SIGINT or SIGTERM\n"
-        "end the download between channels; a report is written whole or not at all."));
+        "Reports are appended to existing files unless --overwrite is given; --overwrite replaces\n"
+        "each report by a new file under its name (see the man page). SIGINT or SIGTERM end the\n"
+        "download between channels; a report is written whole or not at all.\n"
+        "\n"
+        "The exit status is 0 only when every port and channel answered: with a report, or with the\n"
+        "unit's own \"no datalog\", \"offline\" or \"no records\". An interrupted download ends with 4,\n"
+        "one in which some channels got no answer (no report for them) with 5."));
     const cli::SecretOption password = cli::SecretOption::Password();
     const QCommandLineOption folder({QStringLiteral("f"), QStringLiteral("folder")},
                                     QStringLiteral("The folder of the reports (it must exist)."), QStringLiteral("DIR"));
@@ -160,11 +200,5 @@ int RunDownload(const QStringList& args)
     QCoreApplication::exec();
     worker.join();
 
-    if (view.m_nHaltStatus >= 0)
-        return view.m_nHaltStatus;
-    if (result.stopped)
-        return cli::kExitNoUnit;
-    if (result.reportsFailed > 0)
-        return cli::kExitFileError;
-    return cli::kExitDone;
+    return ExitStatusOf(args, result, view.m_nHaltStatus);
 }

@@ -25,6 +25,13 @@ std::string Format(const char* format, long value)
     return line;
 }
 
+// The unit's error bytes and the client's own codes fit a byte; anything wider is a socket
+// error, whose low byte could otherwise pass for one of them.
+int ErrorKey(std::int32_t code)
+{
+    return code >= -128 && code <= 255 ? static_cast<std::int8_t>(code & 0xFF) : 0;
+}
+
 } // namespace
 
 CDownloadDriver::CDownloadDriver(getdata& client, CDatalogReport& report, IDownloadView& view)
@@ -48,8 +55,12 @@ bool CDownloadDriver::Start(DownloadSettings settings)
     Wait();
     m_client.clear_cancel();
     m_thread = std::thread([this, settings = std::move(settings)] {
-        Run(settings);
+        const DownloadResult result = Download(settings);
+        // Not running from here on, before the controls come back: a click on them then starts
+        // a new download instead of being refused with the controls left off.
         m_bRunning = false;
+        if (!result.halted)
+            m_view.EnableDownloadControls();
     });
     return true;
 }
@@ -65,12 +76,21 @@ void CDownloadDriver::Cancel()
     m_client.cancel();
 }
 
+bool CDownloadDriver::IsAnswer(std::int32_t code)
+{
+    switch (ErrorKey(code)) {
+    case getdata_error::no_records:
+    case getdata_error::unit_no_datalog:
+    case getdata_error::unit_port_offline:
+        return true;
+    default:
+        return false;
+    }
+}
+
 CDownloadDriver::Next CDownloadDriver::React(std::int32_t code, int port)
 {
-    // The unit's error bytes and the client's own codes fit a byte; anything wider is a socket
-    // error, whose low byte could otherwise pass for one of them.
-    const int key = code >= -128 && code <= 255 ? static_cast<std::int8_t>(code & 0xFF) : 0;
-    switch (key) {
+    switch (ErrorKey(code)) {
     case getdata_error::no_reply:
         m_view.MessageBox(Format("No %s reply !", kSystem));
         return Next::Stop;
@@ -101,6 +121,14 @@ CDownloadDriver::Next CDownloadDriver::React(std::int32_t code, int port)
 }
 
 DownloadResult CDownloadDriver::Run(const DownloadSettings& settings)
+{
+    const DownloadResult result = Download(settings);
+    if (!result.halted)
+        m_view.EnableDownloadControls();
+    return result;
+}
+
+DownloadResult CDownloadDriver::Download(const DownloadSettings& settings)
 {
     DownloadResult result;
     std::string restore = "Ready...";
@@ -139,9 +167,12 @@ DownloadResult CDownloadDriver::Run(const DownloadSettings& settings)
                 break;
             }
             if (r < 0) {
-                const Next next = React(m_client.last_error(), port);
+                const std::int32_t code = m_client.last_error();
+                const Next next = React(code, port);
                 stop = next == Next::Stop;
                 result.stopped = stop;
+                if (!stop && !IsAnswer(code))
+                    result.pairsFailed.emplace_back(port, channel);
                 if (next == Next::Port)
                     break;
                 continue;
@@ -165,6 +196,5 @@ DownloadResult CDownloadDriver::Run(const DownloadSettings& settings)
     m_client.set_progress_handler({});
     m_view.HideProgress();
     m_view.SetStatusText(restore);
-    m_view.EnableDownloadControls();
     return result;
 }

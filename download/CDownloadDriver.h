@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 class CDatalogReport;
 class IDownloadView;
@@ -23,6 +25,10 @@ struct DownloadResult {
     int reportsWritten = 0;
     int reportsFailed = 0;  // channels with records whose report could not be written
     int pairsAsked = 0;
+    // Port/channel pairs (port index 0 to 7, channel) that the unit did not answer for: no
+    // report, and none of its own "no datalog", "offline" or "no records" either (code 107,
+    // socket errors, time-outs of the records, the unit's other error bytes). The run went on.
+    std::vector<std::pair<int, int>> pairsFailed;
     bool stopped = false;   // the unit did not answer, refused the password or is too old
     bool cancelled = false; // Cancel() ended it
     bool halted = false;    // no socket could be made: the program is to end
@@ -47,7 +53,9 @@ public:
     CDownloadDriver(const CDownloadDriver&) = delete;
     CDownloadDriver& operator=(const CDownloadDriver&) = delete;
 
-    // Starts Run on a thread of its own. False, with nothing started, while one runs.
+    // Starts the download on a thread of its own. False, with nothing started, while one runs.
+    // The thread counts as running until just before it gives the controls back
+    // (EnableDownloadControls): once they are back, Start starts a new download.
     bool Start(DownloadSettings settings);
     bool IsRunning() const { return m_bRunning.load(); }
     // Waits for the thread started last (nothing without one).
@@ -56,7 +64,8 @@ public:
     // and no further report is started. The download then ends quietly.
     void Cancel();
 
-    // The download on the calling thread (the thread procedure's work).
+    // The download on the calling thread, ending with EnableDownloadControls (unless the
+    // program halts).
     DownloadResult Run(const DownloadSettings& settings);
 
     // What the driver does after a failed pair.
@@ -65,8 +74,14 @@ public:
     // codes are told apart by their low byte read as a signed value, as the unit's firmware
     // defines them; socket errors (10000 and up) are never read that way.
     Next React(std::int32_t code, int port);
+    // Whether a failed pair's code is the unit's own answer for the channel: "no datalog",
+    // "offline" or no records. Read the way React reads it.
+    static bool IsAnswer(std::int32_t code);
 
 private:
+    // Run without its last call to the view.
+    DownloadResult Download(const DownloadSettings& settings);
+
     getdata& m_client;
     CDatalogReport& m_report;
     IDownloadView& m_view;

@@ -68,9 +68,13 @@ void build_datalog_request(std::uint8_t* request24, std::uint8_t port, std::uint
 
 reply_action judge_status_reply(const std::uint8_t* data, std::size_t len, std::uint8_t port, bool fromUnit)
 {
+    // Like every reply, the old firmware's counts only from the unit's address and port: any
+    // host could send 124 bytes and end the download.
+    if (!fromUnit)
+        return reply_action::ignore;
     if (len == datalog_wire::old_status_reply_size)
         return reply_action::old_firmware;
-    if (len != datalog_wire::status_reply_size || data[1] != port || !fromUnit)
+    if (len != datalog_wire::status_reply_size || data[1] != port)
         return reply_action::ignore;
     if (data[0] == datalog_wire::reply_status)
         return reply_action::accept;
@@ -119,8 +123,8 @@ std::int32_t check_status_values(const status_block& block)
     if (count == 0)
         return getdata_error::none;
     const int capacity = block.capacity;
-    const int write = block.write_index;
-    if (!known_width(block.width) || capacity < 1 || count < 0 || count > capacity || write < 0 || write >= capacity)
+    // Any write index works: the ring arithmetic reduces it into the ring.
+    if (!known_width(block.width) || capacity < 1 || count < 0 || count > capacity)
         return getdata_error::bad_status;
     return getdata_error::none;
 }
@@ -132,10 +136,13 @@ int chunk_samples(int width)
 
 int first_ring_index(int writeIndex, int count, int capacity)
 {
-    int first = writeIndex - count;
-    if (first < 0)
-        first += capacity;
-    return first;
+    // W - C, wrapped past the ring's start; a write index outside [0, R) (a unit that counts
+    // W = R for "at the end") is reduced into the ring first, so the result lies in [0, R)
+    // and every later index (first + received) mod R follows from it.
+    if (capacity < 1)
+        return 0;
+    const int first = (writeIndex - count) % capacity;
+    return first < 0 ? first + capacity : first;
 }
 
 int copy_datalog_samples(const std::uint8_t* data, std::size_t len, int width, int wanted, std::uint8_t* samples,

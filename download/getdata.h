@@ -34,7 +34,8 @@ constexpr std::int32_t no_reply = 103;          // no acceptable reply after fiv
 constexpr std::int32_t old_firmware = 105;      // the unit answered the status request with 124 bytes
 constexpr std::int32_t no_records = 106;        // the unit holds no records for the channel
 // The status reply's ring values make no sense (width not 1, 2 or 4; capacity below 1; count
-// negative or above the capacity; write index outside the ring). The records are not read.
+// negative or above the capacity). The records are not read. Any write index is read: it is
+// taken modulo the capacity.
 constexpr std::int32_t bad_status = 107;
 // Socket errors are socket_base + errno, so that no errno (ENETDOWN is 100, EISCONN 106 on
 // Linux) can read as one of the codes above.
@@ -92,7 +93,7 @@ enum class reply_action {
     ignore,        // not an answer to this request: keep receiving
     accept,        // the answer: use it
     unit_error,    // the unit's error byte (byte 0 as a signed value): the exchange ends
-    old_firmware,  // status exchange only: the 124-byte reply, from whoever sent it
+    old_firmware,  // status exchange only: the unit's 124-byte reply (old firmware)
 };
 
 // Status request: command, port, channel, zero bytes where a datalog request has its start
@@ -120,7 +121,7 @@ std::int32_t check_status_values(const status_block& block);
 
 // Ring arithmetic for a block that passed check_status_values.
 int chunk_samples(int width);                              // 1146 / width
-int first_ring_index(int writeIndex, int count, int capacity); // S = W - C, wrapped
+int first_ring_index(int writeIndex, int count, int capacity); // S = (W - C) mod R, in [0, R)
 
 // Copies the samples of an accepted datalog reply into samples (capacity sampleBytes) from
 // sample position `at`: no more than `wanted` and never past the buffer. Returns how many.

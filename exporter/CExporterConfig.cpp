@@ -1,5 +1,6 @@
 #include "exporter/CExporterConfig.h"
 
+#include "platform/Ipv4Address.h"
 #include "platform/TextBytes.h"
 #include "snmp/CSnmpSession.h"
 
@@ -7,7 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,10 +64,12 @@ CExporterUnit ReadUnit(const QJsonObject& object, const QString& path, int timeo
     RejectUnknownKeys(object, path, {"name", "address", "community", "sensors", "oids", "timeout", "retries"});
     CExporterUnit unit;
     unit.m_strName = Text(object, path, "name", 128);
-    unit.m_strAddress = Text(object, path, "address", 15);
-    in_addr parsed{};
-    if (inet_pton(AF_INET, unit.m_strAddress.c_str(), &parsed) != 1)
+    // Read as the window and veltrane-cli read an address ("010.0.0.5" is 10.0.0.5), and kept
+    // in its canonical spelling: that is what is asked, labelled and compared for duplicates.
+    const std::optional<std::string> address = platform::CanonicalIPv4Address(Text(object, path, "address", 64));
+    if (!address)
         Fail(path + "address", "must be a dotted IPv4 address such as 192.0.2.10");
+    unit.m_strAddress = *address;
     unit.m_strCommunity = Text(object, path, "community", 255);
     unit.m_nTimeout = Int(object, path, "timeout", timeout, 1, 60);
     unit.m_nRetries = Int(object, path, "retries", retries, 0, 10);

@@ -1,21 +1,25 @@
 #include "platform/CFilePropertiesDialog.h"
 
+#include "platform/TextBytes.h"
 
 #include <QDateTime>
 #include <QDialogButtonBox>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QVBoxLayout>
 
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
-QString Permissions(const QFileInfo& info)
+QString Permissions(const std::string& path)
 {
     QStringList parts;
-    if (info.isReadable())
+    if (::access(path.c_str(), R_OK) == 0)
         parts << QStringLiteral("read");
-    if (info.isWritable())
+    if (::access(path.c_str(), W_OK) == 0)
         parts << QStringLiteral("write");
     return parts.isEmpty() ? QStringLiteral("none") : parts.join(QStringLiteral(", "));
 }
@@ -24,8 +28,17 @@ QString Permissions(const QFileInfo& info)
 CFilePropertiesDialog::CFilePropertiesDialog(const QString& path, QWidget* parent)
     : QDialog(parent)
 {
-    const QFileInfo info(path);
-    setWindowTitle(QStringLiteral("%1 Properties").arg(info.fileName()));
+    // The file is found by its bytes and named readable: its folder's name need not be UTF-8.
+    const std::string bytes = platform::EscapedBytes(path);
+    const std::size_t slash = bytes.rfind('/');
+    const std::string name = slash == std::string::npos ? bytes : bytes.substr(slash + 1);
+    std::string folder = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : bytes.substr(0, slash);
+    if (folder.empty() || folder.front() != '/') {
+        char cwd[4096];
+        if (::getcwd(cwd, sizeof cwd))
+            folder = folder == "." ? std::string(cwd) : std::string(cwd) + "/" + folder;
+    }
+    setWindowTitle(QStringLiteral("%1 Properties").arg(platform::TextFromBytes(name)));
     auto* form = new QFormLayout;
     auto addRow = [this, form](const QString& label, const QString& value) {
         auto* text = new QLabel(value, this);
@@ -34,13 +47,15 @@ CFilePropertiesDialog::CFilePropertiesDialog(const QString& path, QWidget* paren
         text->setAccessibleName(label);
         form->addRow(label, text);
     };
-    addRow(QStringLiteral("Name"), info.fileName());
-    addRow(QStringLiteral("Folder"), info.absolutePath());
-    if (info.exists()) {
+    addRow(QStringLiteral("Name"), platform::TextFromBytes(name));
+    addRow(QStringLiteral("Folder"), platform::TextFromBytes(folder));
+    struct stat st {};
+    if (bytes.find('\0') == std::string::npos && ::stat(bytes.c_str(), &st) == 0) {
         const QLocale locale;
-        addRow(QStringLiteral("Size"), QStringLiteral("%1 bytes").arg(locale.toString(info.size())));
-        addRow(QStringLiteral("Modified"), locale.toString(info.lastModified(), QLocale::LongFormat));
-        addRow(QStringLiteral("Access"), Permissions(info));
+        addRow(QStringLiteral("Size"), QStringLiteral("%1 bytes").arg(locale.toString(qint64(st.st_size))));
+        const QDateTime modified = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
+        addRow(QStringLiteral("Modified"), locale.toString(modified, QLocale::LongFormat));
+        addRow(QStringLiteral("Access"), Permissions(bytes));
     } else {
         addRow(QStringLiteral("State"), QStringLiteral("The file does not exist."));
     }

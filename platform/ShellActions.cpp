@@ -2,11 +2,15 @@
 
 #include "platform/CFilePropertiesDialog.h"
 #include "platform/ModalDialog.h"
+#include "platform/TextBytes.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QUrl>
+
+#include <climits>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -24,6 +28,20 @@ bool Intercepted(ShellAction action, const QString& path)
     return true;
 }
 
+// The file URL of an escaped path: its bytes, percent-encoded, so that none is lost on the way
+// (QUrl::fromLocalFile would read them as UTF-8).
+QUrl FileUrl(const QString& path)
+{
+    QByteArray bytes = QByteArray::fromStdString(EscapedBytes(path));
+    if (!bytes.startsWith('/')) {
+        // A folder typed as a relative path lies in the current directory, as its files do.
+        char cwd[PATH_MAX];
+        if (::getcwd(cwd, sizeof cwd))
+            bytes.prepend(QByteArray(cwd) + '/');
+    }
+    return QUrl::fromEncoded("file://" + bytes.toPercentEncoding("/"), QUrl::StrictMode);
+}
+
 // Asks the session's file manager to show the properties of one file; false when none answers.
 bool FileManagerShowProperties(const QString& path)
 {
@@ -33,7 +51,7 @@ bool FileManagerShowProperties(const QString& path)
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItemProperties"));
-    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    call << QStringList{FileUrl(path).toString(QUrl::FullyEncoded)} << QString();
     const QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
     return reply.type() == QDBusMessage::ReplyMessage;
 }
@@ -43,14 +61,14 @@ void OpenInTextEditor(const QString& path)
 {
     if (Intercepted(ShellAction::OpenInEditor, path))
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    QDesktopServices::openUrl(FileUrl(path));
 }
 
 void OpenFolder(const QString& folder)
 {
     if (Intercepted(ShellAction::OpenFolder, folder))
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    QDesktopServices::openUrl(FileUrl(folder));
 }
 
 void ShowFileProperties(const QString& path, QWidget* parent)

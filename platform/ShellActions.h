@@ -7,7 +7,9 @@ class QWidget;
 namespace platform {
 
 // The shell actions offered on a file-link line. Paths travel as arguments (URLs or D-Bus
-// parameters), never through a shell, so no character in a path is ever interpreted.
+// parameters), never through a shell, so no character in a path is ever interpreted. Paths are
+// texts whose bytes platform::EscapedText keeps: a file in a folder whose name is not UTF-8 is
+// reached by its own bytes (percent-encoded in the URL).
 enum class ShellAction { OpenInEditor, OpenFolder, ShowProperties };
 
 // Opens a text file in the desktop's default application for it (a text editor for .txt).

@@ -2,6 +2,7 @@
 
 #include "platform/Resources.h"
 #include "platform/ShellActions.h"
+#include "platform/TextBytes.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -18,6 +19,8 @@
 
 namespace {
 constexpr int kContextMenuId = 149;
+// Where a line keeps the text it was added with.
+constexpr int kLineRole = Qt::UserRole + 1;
 } // namespace
 
 // Draws a line the list box way: the highlight across the whole row when selected, the focus
@@ -103,8 +106,11 @@ void CStatusListBox::SetHorizontalExtent(int extent)
 
 int CStatusListBox::AddString(const QString& text)
 {
-    addItem(text);
-    const int width = TextWidth(text);
+    // Shown readable; the line itself stays beside, for the commands.
+    auto* line = new QListWidgetItem(platform::ShownPath(text));
+    line->setData(kLineRole, text);
+    addItem(line);
+    const int width = TextWidth(line->text());
     if (width > m_nHorizontalExtent)
         SetHorizontalExtent(width);
     return count() - 1;
@@ -132,6 +138,12 @@ QString CStatusListBox::GetText(int index) const
 {
     const QListWidgetItem* line = item(index);
     return line ? line->text() : QString();
+}
+
+QString CStatusListBox::GetLine(int index) const
+{
+    const QListWidgetItem* line = item(index);
+    return line ? line->data(kLineRole).toString() : QString();
 }
 
 int CStatusListBox::GetCurSel() const
@@ -185,7 +197,7 @@ void CStatusListBox::OnCommand(int id)
     const int selected = GetCurSel();
     if (!IsLinkLine(selected))
         return;
-    const QString path = LinkPath(GetText(selected));
+    const QString path = LinkPath(GetLine(selected));
     if (path.isEmpty())
         return; // nothing to open; the shell would fail anyway
     switch (id) {

@@ -13,6 +13,10 @@ class QMenu;
 //
 // The horizontal scroll range always spans the widest line. Line operations mirror a list
 // box's: AddString, DeleteString, ResetContent.
+//
+// A line is a text whose bytes platform::EscapedText keeps (a path the system named need not
+// be UTF-8). The list shows it readable (platform::ShownPath), and its commands act on the
+// path as the line holds it, so they reach the very file that was written.
 class CStatusListBox : public QListWidget {
     Q_OBJECT
 public:
@@ -28,7 +32,10 @@ public:
     int DeleteString(int index);
     void ResetContent();
     int GetCount() const { return count(); }
+    // The line as shown.
     QString GetText(int index) const;
+    // The line as it was added, every byte kept.
+    QString GetLine(int index) const;
     // The selected line, or -1.
     int GetCurSel() const;
     void SetCurSel(int index);

@@ -77,7 +77,8 @@ TEST(DatalogWire, StatusReplyJudgement)
         {"wrong password", StatusReply(0xFA), true, reply_action::unit_error},
         {"error byte 0x80", StatusReply(0x80), true, reply_action::unit_error},
         {"neither 4 nor an error", StatusReply(1), true, reply_action::ignore},
-        {"124 bytes from anyone", Bytes(124, 0), false, reply_action::old_firmware},
+        {"124 bytes from the unit", Bytes(124, 0), true, reply_action::old_firmware},
+        {"124 bytes from another sender or port", Bytes(124, 0), false, reply_action::ignore},
         {"131 bytes", Bytes(131, 4), true, reply_action::ignore},
         {"133 bytes", Bytes(133, 4), true, reply_action::ignore},
     };
@@ -142,9 +143,32 @@ TEST(DatalogWire, RingArithmetic)
     EXPECT_EQ(chunk_samples(1), 1146);
     EXPECT_EQ(chunk_samples(2), 573);
     EXPECT_EQ(chunk_samples(4), 286);
-    EXPECT_EQ(first_ring_index(100, 600, 1000), 500);
-    EXPECT_EQ(first_ring_index(10, 50, 100), 60);
-    EXPECT_EQ(first_ring_index(50, 50, 100), 0);
+}
+
+// The oldest record's slot: W - C, wrapped, for any write index the status may carry.
+TEST(DatalogWire, FirstRingIndexLiesInTheRing)
+{
+    struct Case {
+        const char* name;
+        int write, count, capacity, expected;
+    };
+    const Case cases[] = {
+        {"W above C", 100, 600, 1000, 500},
+        {"W below C wraps", 10, 50, 100, 60},
+        {"W equal to C", 50, 50, 100, 0},
+        {"W equal to R", 20, 5, 20, 15},
+        {"W equal to R, full ring", 20, 20, 20, 0},
+        {"W above R", 45, 5, 20, 0},
+        {"W far above R", 32767, 3, 100, 64},
+        {"W negative", -1, 5, 20, 14},
+        {"W far below the ring", -32768, 1, 7, 5},
+        {"ring of one", 1, 1, 1, 0},
+    };
+    for (const Case& c : cases) {
+        const int first = first_ring_index(c.write, c.count, c.capacity);
+        EXPECT_EQ(first, c.expected) << c.name;
+        EXPECT_TRUE(first >= 0 && first < c.capacity) << c.name;
+    }
 }
 
 TEST(DatalogWire, MeaninglessStatusValues)
@@ -164,8 +188,9 @@ TEST(DatalogWire, MeaninglessStatusValues)
         {"capacity negative", 1, 0, 1, -10, getdata_error::bad_status},
         {"count negative", 1, 0, -1, 10, getdata_error::bad_status},
         {"count above capacity", 1, 0, 11, 10, getdata_error::bad_status},
-        {"write index negative", 1, -1, 1, 10, getdata_error::bad_status},
-        {"write index at capacity", 1, 10, 1, 10, getdata_error::bad_status},
+        {"write index negative: read modulo the capacity", 1, -1, 1, 10, getdata_error::none},
+        {"write index at capacity: read modulo the capacity", 1, 10, 1, 10, getdata_error::none},
+        {"write index far above the ring", 4, 32767, 10, 10, getdata_error::none},
     };
     for (const Case& c : cases) {
         status_block b;

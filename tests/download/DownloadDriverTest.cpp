@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -124,6 +125,9 @@ TEST_F(DownloadDriverTest, EveryAnswerOfOneUnitInOneRun)
         EXPECT_EQ(Requests(), (std::vector<std::string> {"s00", "s01", "d01", "s10", "s11", "s20", "s30", "s31", "s40",
                                                          "d40", "s41", "d41", "s50", "s60", "s70"}));
         EXPECT_EQ(result.reportsWritten, 3);
+        EXPECT_EQ(result.pairsAsked, 12);
+        // Error bytes -4, -7 and -5 are no answer for their channel; the others are.
+        EXPECT_EQ(result.pairsFailed, (std::vector<std::pair<int, int>> {{1, 1}, {3, 0}, {3, 1}}));
         EXPECT_FALSE(result.stopped || result.cancelled || result.halted);
         EXPECT_FALSE(m_view.ProgressShown());
         EXPECT_EQ(m_view.ProgressCalls(), 12 + 3) << "each pair asked, each chunk of records";
@@ -171,6 +175,7 @@ TEST_F(DownloadDriverTest, AnswersThatStopTheRun)
         EXPECT_EQ(Requests(), c.requests);
         EXPECT_TRUE(result.stopped);
         EXPECT_EQ(result.pairsAsked, 1);
+        EXPECT_TRUE(result.pairsFailed.empty());
     }
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList {});
 }
@@ -277,4 +282,56 @@ TEST(DownloadDriverReact, FailureCodes)
         EXPECT_EQ(driver.React(c.code, 2), c.next) << c.code;
         EXPECT_EQ(view.Calls(), c.call.empty() ? Calls {} : Calls {c.call}) << c.code;
     }
+}
+
+// The controls come back only once the driver no longer counts as running: a click on them
+// (Start) is then always a new download, never refused with the controls left off.
+TEST(DownloadDriverEnd, NotRunningOnceTheControlsComeBack)
+{
+    class EndView : public RecordingView {
+    public:
+        void EnableDownloadControls() override
+        {
+            m_bRunningAtEnable = m_pDriver->IsRunning();
+            RecordingView::EnableDownloadControls();
+        }
+        CDownloadDriver* m_pDriver = nullptr;
+        std::atomic<bool> m_bRunningAtEnable {true};
+    };
+    getdata client(100);
+    CDatalogReport report;
+    EndView view;
+    CDownloadDriver driver(client, report, view);
+    view.m_pDriver = &driver;
+    DownloadSettings settings {testsupport::CurrentTestAddress(), "public", "/nonexistent", false, false};
+    for (int run = 0; run < 3; ++run) {
+        view.Reset();
+        view.m_bRunningAtEnable = true;
+        ASSERT_TRUE(driver.Start(settings)) << "run " << run;
+        driver.Cancel(); // ends it before anything is sent
+        driver.Wait();
+        const Calls calls = view.Calls();
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls.back(), "enable");
+        EXPECT_FALSE(view.m_bRunningAtEnable) << "run " << run;
+    }
+}
+
+// Which failed pairs count as answered by the unit: its own "no datalog", "offline" and "no
+// records"; every other code leaves the channel without an answer.
+TEST(DownloadDriverReact, AnswersOfTheUnit)
+{
+    struct Case {
+        std::int32_t code;
+        bool answer;
+    } const cases[] = {
+        {getdata_error::no_records, true}, {getdata_error::unit_no_datalog, true}, {getdata_error::unit_port_offline, true},
+        {254, true},  // 0xFE is -2
+        {253, true},  // 0xFD is -3
+        {-4, false}, {-5, false}, {-7, false}, {-128, false}, {100, false}, {102, false}, {107, false},
+        {10090, false}, // a socket error whose low byte is 106
+        {10099, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CDownloadDriver::IsAnswer(c.code), c.answer) << c.code;
 }

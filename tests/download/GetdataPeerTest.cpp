@@ -65,16 +65,35 @@ protected:
     }
 };
 
-TEST_F(GetdataPeer, OldFirmwareReplyStopsFromAnySender)
+// The old firmware's 124-byte status reply ends the download only when the unit sent it; from
+// any other host or port it is a stray datagram, and the unit's real answer that follows counts.
+TEST_F(GetdataPeer, OldFirmwareReplyCountsOnlyFromTheUnit)
 {
     REQUIRE_PORT_811();
-    FakeAgent peer(address, [](const FakeAgent::Received&) {
-        return std::vector<FakeAgent::Reply>{{Bytes(124, 0), 0, TestAddress("another sender"), 4711}};
-    }, 811);
-    ASSERT_TRUE(peer.IsListening());
-    EXPECT_EQ(client.fetch(address, "pw", 0, 0), -1);
-    EXPECT_EQ(client.last_error(), getdata_error::old_firmware);
-    EXPECT_EQ(peer.DatagramCount(), 1);
+    struct Case {
+        const char* name;
+        std::string fromAddress;
+        int fromPort;
+        int result;
+        std::int32_t error;
+    };
+    const Case cases[] = {
+        {"from the unit's address and port", "", 0, -1, getdata_error::old_firmware},
+        {"from another host", TestAddress("another sender"), 811, 0, getdata_error::none},
+        {"from another port of the unit", address, 4711, 0, getdata_error::none},
+    };
+    for (const Case& c : cases) {
+        FakeAgent peer(address, [&](const FakeAgent::Received& r) {
+            if (IsStatus(r))
+                return std::vector<FakeAgent::Reply>{{Bytes(124, 0), 0, c.fromAddress, c.fromPort},
+                                                     {Status(4, 0), 50, "", 0}};
+            return std::vector<FakeAgent::Reply>{{Samples(0, 2, {5, 6}), 0, "", 0}};
+        }, 811);
+        ASSERT_TRUE(peer.IsListening()) << c.name;
+        EXPECT_EQ(client.fetch(address, "pw", 0, 0), c.result) << c.name;
+        EXPECT_EQ(client.last_error(), c.error) << c.name;
+        EXPECT_EQ(peer.DatagramCount(), c.result == 0 ? 2 : 1) << c.name << ": one status request, then the records";
+    }
 }
 
 TEST_F(GetdataPeer, UnacceptableRepliesKeepTheWaitGoing)

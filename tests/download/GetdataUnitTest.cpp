@@ -136,7 +136,6 @@ TEST_F(GetdataUnit, AnswersThatEndAChannel)
         QJsonObject{{"port", 2}, {"channel", 1}, {"width", 2}, {"count", 5}, {"capacity", 0}},
         QJsonObject{{"port", 3}, {"channel", 0}, {"width", 2}, {"count", 11}, {"capacity", 10}},
         QJsonObject{{"port", 3}, {"channel", 1}, {"width", 2}, {"count", -1}, {"capacity", 10}},
-        QJsonObject{{"port", 4}, {"channel", 0}, {"width", 2}, {"count", 5}, {"capacity", 10}, {"writeIndex", 10}},
         QJsonObject{{"port", 4}, {"channel", 1}, {"width", 1}, {"records", Ramp(3)}},
     }), address)));
     struct Case {
@@ -156,7 +155,6 @@ TEST_F(GetdataUnit, AnswersThatEndAChannel)
         {"capacity 0", 2, 1, "orchid", getdata_error::bad_status},
         {"count above capacity", 3, 0, "orchid", getdata_error::bad_status},
         {"count negative", 3, 1, "orchid", getdata_error::bad_status},
-        {"write index outside the ring", 4, 0, "orchid", getdata_error::bad_status},
     };
     for (const Case& c : cases) {
         sim.ClearLog();
@@ -169,6 +167,42 @@ TEST_F(GetdataUnit, AnswersThatEndAChannel)
             ? QStringList{QString("Sensor on port %1 has no data in datalogger\n").arg(c.port + 1)}
             : QStringList{};
         EXPECT_EQ(messages, expected) << c.name;
+    }
+}
+
+// A write index at or beyond the ring's end (or below its start) still names where the next
+// record goes, taken modulo the capacity: every record is read, oldest first, within the ring.
+TEST_F(GetdataUnit, WriteIndexOutsideTheRingIsReadModuloTheCapacity)
+{
+    REQUIRE_PORT_811();
+    struct Case {
+        const char* name;
+        int writeIndex, count, capacity;
+        QStringList requests;
+    };
+    const Case cases[] = {
+        {"W = R, 5 of 20", 20, 5, 20, {"start 15 count 5"}},
+        {"W = R, full ring", 20, 20, 20, {"start 0 count 20"}},
+        {"W = R + 3", 23, 5, 20, {"start 18 count 5"}},
+        {"W far above R", 30000, 5, 20, {"start 15 count 5"}},
+        {"W = -1", -1, 5, 20, {"start 14 count 5"}},
+        {"W = R, chunked", 1200, 1147, 1200, {"start 53 count 1146", "start 1199 count 1"}},
+    };
+    QJsonArray channels;
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        const Case& c = cases[i];
+        channels.append(QJsonObject{{"port", i / 2}, {"channel", i % 2}, {"width", 1}, {"writeIndex", c.writeIndex},
+                                    {"capacity", c.capacity}, {"records", Ramp(c.count, 1)}});
+    }
+    ASSERT_TRUE(Started(sim, sim.StartUnit(Unit(channels), address)));
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        const Case& c = cases[i];
+        sim.ClearLog();
+        ASSERT_EQ(Fetch(i / 2, i % 2), 0) << c.name << ": " << client.last_error();
+        EXPECT_EQ(DatalogRequests(sim), c.requests) << c.name;
+        ASSERT_EQ(client.sample_count(), c.count) << c.name;
+        for (int k = 0; k < c.count; ++k)
+            ASSERT_EQ(client.sample(k), int(std::int8_t(1 + k))) << c.name << " record " << k;
     }
 }
 

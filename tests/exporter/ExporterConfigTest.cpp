@@ -50,6 +50,44 @@ TEST(ExporterConfig, ReadsUnitsWithDefaultsAndOverrides)
     EXPECT_EQ(lab.m_nRetries, 0);
 }
 
+// Addresses are read as the window and veltrane-cli read them, and kept canonical: leading
+// zeros are decimal, and two spellings of one address are the same unit.
+TEST(ExporterConfig, AddressesAreReadAsEveryFrontEndReadsThem)
+{
+    struct Case {
+        const char* address;
+        const char* kept; // nullptr: refused
+    };
+    const Case cases[] = {
+        {"127.0.0.2", "127.0.0.2"},
+        {"127.000.000.002", "127.0.0.2"},
+        {"127.0.077.010", "127.0.77.10"},
+        {" 127.0.0.2 ", "127.0.0.2"},
+        {"127.0.0.0256", nullptr},
+        {"127.1", nullptr},
+        {"0x7f.0.0.1", nullptr},
+    };
+    for (const Case& c : cases) {
+        CExporterConfig config;
+        QString error;
+        const bool parsed = config.Parse(InUnits(std::string(R"({"name": "A", "address": ")") + c.address
+                                                 + R"(", "community": "c", "sensors": "all online"})"),
+                                         error);
+        ASSERT_EQ(parsed, c.kept != nullptr) << c.address << ": " << error.toStdString();
+        if (c.kept)
+            EXPECT_EQ(config.m_units.at(0).m_strAddress, c.kept) << c.address;
+        else
+            EXPECT_TRUE(error.contains("units[0].address: must be a dotted IPv4 address")) << error.toStdString();
+    }
+    CExporterConfig config;
+    QString error;
+    EXPECT_FALSE(config.Parse(R"({"units": [
+        {"name": "A", "address": "127.0.0.2", "community": "c", "sensors": "all online"},
+        {"name": "B", "address": "127.0.0.002", "community": "c", "sensors": "all online"}]})",
+                              error));
+    EXPECT_TRUE(error.contains("units[1].address: the same address as units[0]")) << error.toStdString();
+}
+
 TEST(ExporterConfig, ShippedExampleIsValid)
 {
     QFile file(VELTRANE_SOURCE_DIR "/contrib/exporter.json");

@@ -1,20 +1,28 @@
 #include "common/QtPrinters.h"
 #include "common/TestSupport.h"
 
+#include "platform/CFilePropertiesDialog.h"
 #include "platform/ShellActions.h"
+#include "platform/TextBytes.h"
 #include "ui/CStatusListBox.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -252,6 +260,46 @@ TEST_F(StatusListTest, CommandsActOnTheSelectedLinePathAndFolder)
         {ShellAction::ShowProperties, kReportPath},
     };
     EXPECT_EQ(m_actions, expected);
+}
+
+// A line keeps the bytes of a path that is not UTF-8 (as platform::EscapedText holds them): it
+// shows them readable, and its commands get the path with every byte.
+TEST_F(StatusListTest, ALineKeepsThePathBytesAndShowsThemReadable)
+{
+    const std::string report = "/data/caf\xE9/192.0.2.20_p1_temperature.txt"; // Latin-1 folder name
+    AddLine(SavingLine(platform::EscapedText(report)), true);
+    EXPECT_EQ(CStatusListBox::DisplayText(m_list.GetText(0)),
+              QString::fromUtf8("Saving data to \"/data/caf\u00e9/192.0.2.20_p1_temperature.txt\" ..."));
+    m_list.SetCurSel(0);
+    m_list.OnCommand(CStatusListBox::IdOpen);
+    m_list.OnCommand(CStatusListBox::IdOpenFolder);
+    m_list.OnCommand(CStatusListBox::IdProperties);
+    ASSERT_EQ(m_actions.size(), 3u);
+    EXPECT_EQ(platform::EscapedBytes(m_actions[0].second), report);
+    EXPECT_EQ(platform::EscapedBytes(m_actions[1].second), "/data/caf\xE9");
+    EXPECT_EQ(platform::EscapedBytes(m_actions[2].second), report);
+}
+
+// Where no file manager shows properties, the program's own dialog finds the file by its bytes.
+TEST(FileProperties, AFileInAFolderNamedInAnotherEncodingIsFound)
+{
+    QTemporaryDir dir;
+    const std::string folder = QFile::encodeName(dir.path()).toStdString() + "/caf\xE9";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const std::string path = folder + "/r.txt";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "12345", 5), 5);
+    ::close(fd);
+    CFilePropertiesDialog dialog(platform::EscapedText(path));
+    QStringList rows;
+    for (const QLabel* label : dialog.findChildren<QLabel*>())
+        if (!label->accessibleName().isEmpty())
+            rows << label->accessibleName() + ": " + label->text();
+    EXPECT_TRUE(rows.contains("Size: 5 bytes")) << rows.join(" | ").toStdString();
+    EXPECT_TRUE(rows.contains("Name: r.txt")) << rows.join(" | ").toStdString();
+    EXPECT_TRUE(rows.contains("Folder: " + dir.path() + QString::fromUtf8("/caf\u00e9"))) << rows.join(" | ").toStdString();
+    EXPECT_TRUE(rows.contains("Access: read, write")) << rows.join(" | ").toStdString();
 }
 
 TEST_F(StatusListTest, DoubleClickOpensOnlyLinkLines)

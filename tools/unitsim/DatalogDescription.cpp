@@ -66,13 +66,13 @@ void FillRing(DatalogChannel& c, const QList<qint64>& records)
     c.ringSlots = std::max(c.capacity, 1);
     c.ring = QByteArray(qsizetype(c.ringSlots) * c.sampleBytes, '\0');
     // Values that make no ring (the client must refuse them) leave it empty.
-    if (c.capacity < 1 || c.count < 0 || c.count > c.capacity || c.writeIndex < 0 || c.writeIndex >= c.capacity)
+    if (c.capacity < 1 || c.count < 0 || c.count > c.capacity)
         return;
-    int oldest = c.writeIndex - c.count;
-    if (oldest < 0)
-        oldest += c.capacity;
+    // The newest record lies in the slot before the write index. A write index outside the
+    // ring (firmware that says W = R after filling the last slot) names the slot it wraps to.
+    const int next = ((c.writeIndex % c.capacity) + c.capacity) % c.capacity;
     for (int k = 0; k < c.count && k < records.size(); ++k) {
-        const int slot = (oldest + k) % c.capacity;
+        const int slot = (next - c.count + k + c.capacity) % c.capacity;
         quint32 v = static_cast<quint32>(records[k]);
         for (int b = 0; b < c.sampleBytes; ++b, v >>= 8)
             c.ring[qsizetype(slot) * c.sampleBytes + b] = static_cast<char>(v & 0xFF);

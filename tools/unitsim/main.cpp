@@ -91,7 +91,8 @@ answered without being stored, so "count" may be as large as 2147483647.
     "sensorType", "unitTime", "newestTime" (seconds since 1970; default the clock),
     "records": [n, ...] | {"count": N, "wave": {"base", "amplitude", "period"}}
                         | {"count": N, "ramp": {"start", "step"}}      (oldest first)
-    "count", "capacity", "writeIndex" (default: the records, a full ring from slot 0),
+    "count", "capacity", "writeIndex" (default: the records, a full ring from slot 0;
+                        the newest record lies before writeIndex modulo capacity),
     "width": 1|2|4, "interval" (minutes), "instantHigh", "instantLow", "averageLow",
     "averageHigh", "description", "systemName", "unitOfMeasure", "zone"}
   "faults": {"on": "status"|"datalog"|"both", "silent", "delayMs", "dropShare",
