@@ -2,6 +2,7 @@
 
 #include "app/CArchive.h"
 #include "platform/FileError.h"
+#include "platform/FolderSync.h"
 #include "platform/MessageBox.h"
 #include "platform/WriteAll.h"
 
@@ -135,6 +136,12 @@ bool WriteSettingsFile(CSettings* settings)
     if (err != 0) {
         ::unlink(tempName.c_str());
         ShowFileError(platform::CauseFromErrno(err), err);
+        return false;
+    }
+    // The new name reaches the disk only with the folder: until then a power cut brings back
+    // the old file.
+    if (const int syncErr = platform::SyncFolderOf(kSettingsFileName)) {
+        ShowFileError(platform::CauseFromErrno(syncErr), syncErr);
         return false;
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include "collect/CCollector.h"
 #include "collect/ICollectorView.h"
+#include "platform/OneLine.h"
 #include "platform/UiThread.h"
 #include "snmp/CSnmpSession.h"
 
@@ -77,7 +78,7 @@ void CCollectRun::RunCycle()
     for (size_t i = 0; i < values.size(); ++i) {
         if (i > 0)
             line += ",  ";
-        line += values[i];
+        line += platform::OneLine(values[i]); // a value's own line break would start a forged line
     }
     const QString shown = QString::fromStdString(line);
     line += "\r\n";

@@ -1,5 +1,7 @@
 #include "collect/CDataFile.h"
 
+#include "platform/FolderSync.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -110,8 +112,13 @@ CDataFile::Result CDataFile::Open(const std::string& path, Mode mode)
     if (mode == Mode::SaveContinuously) {
         if (::lseek(fd, 0, SEEK_END) < 0 && S_ISREG(st.st_mode))
             return fail(platform::CauseFromErrno(errno), errno);
-    } else if (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) < 0) {
-        return fail(platform::CauseFromErrno(errno), errno);
+    } else if (S_ISREG(st.st_mode)) {
+        if (::ftruncate(fd, 0) < 0)
+            return fail(platform::CauseFromErrno(errno), errno);
+        // The file may be new: its name reaches the disk only with the folder, and the lines
+        // synced into it later would otherwise be lost with it.
+        if (const int err = platform::SyncFolderOf(path))
+            return fail(platform::CauseFromErrno(err), err);
     }
     m_fd = fd;
     return {};

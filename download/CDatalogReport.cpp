@@ -4,6 +4,7 @@
 #include "download/ReportFile.h"
 #include "download/ZoneTime.h"
 #include "download/getdata.h"
+#include "platform/OneLine.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -169,23 +170,29 @@ std::string CDatalogReport::FormatReport(const std::string& address, const statu
     const int zone = m_bLocalZone ? s.zone_index : 0;
     ZoneClock fields(zone, !m_bLocalZone);
 
+    // The unit's texts each stay on their line: a line break in them would start lines that
+    // read as records.
+    const std::string systemName = platform::OneLine(s.system_name);
+    const std::string description = platform::OneLine(s.description);
+    const std::string unit = platform::OneLine(s.unit_of_measure);
+
     std::string out;
     out.reserve(1024 + static_cast<size_t>(C) * 32);
     Append(out, "Data download from %s.\n", kSystem);
     Append(out, "%s address: %s\n", kSystem, address.c_str());
-    Append(out, "System name : %s\n", s.system_name);
+    Append(out, "System name : %s\n", systemName.c_str());
     Append(out, "Sensor port : %d\n", s.port + 1);
-    Append(out, "Sensor description : %s\n", s.description);
+    Append(out, "Sensor description : %s\n", description.c_str());
 
     const ZoneFields now = fields(s.unit_time);
     Append(out, "Current %s time %s : %02d/%02d/%lld %02d:%02d:%02d\n", kSystem, zone_name(zone).c_str(), now.day,
            now.month, static_cast<long long>(now.year), now.hour, now.minute, now.second);
 
-    AppendSummary(out, "Average high value", s.average_high, tenths, s.unit_of_measure);
-    AppendSummary(out, "Average low value", s.average_low, tenths, s.unit_of_measure);
-    AppendSummary(out, "Instantaneous high value", s.instant_high, tenths, s.unit_of_measure);
-    AppendSummary(out, "Instantaneous low value", s.instant_low, tenths, s.unit_of_measure);
-    Append(out, "Average value : %0.1f %s\n", tenths ? m_dAverage * 0.1 : m_dAverage, s.unit_of_measure);
+    AppendSummary(out, "Average high value", s.average_high, tenths, unit.c_str());
+    AppendSummary(out, "Average low value", s.average_low, tenths, unit.c_str());
+    AppendSummary(out, "Instantaneous high value", s.instant_high, tenths, unit.c_str());
+    AppendSummary(out, "Instantaneous low value", s.instant_low, tenths, unit.c_str());
+    Append(out, "Average value : %0.1f %s\n", tenths ? m_dAverage * 0.1 : m_dAverage, unit.c_str());
 
     // The newest record carries the newest time; each older one is an interval earlier.
     const long long interval = static_cast<long long>(s.interval) * 60;
@@ -219,6 +226,10 @@ int CDatalogReport::WriteReport(const std::string& path, const std::string& addr
     const std::string text = FormatReport(address, status, sample, count);
     StatusLine("Saving data to \"" + path + "\" ...\n", true);
     if (!file.Commit(text)) {
+        if (file.InPlace()) {
+            StatusLine("Can't sync the folder of file:" + path + " (" + file.ErrorText() + ").\n");
+            return -1;
+        }
         StatusLine("Can't write data to file:" + path + " (" + file.ErrorText() + "), the file is left as it was.\n");
         return -1;
     }

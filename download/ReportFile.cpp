@@ -1,5 +1,6 @@
 #include "download/ReportFile.h"
 
+#include "platform/FolderSync.h"
 #include "platform/WriteAll.h"
 
 #include <fcntl.h>
@@ -47,6 +48,7 @@ bool CReportFile::Open(const std::string& path, bool append)
     m_strPath = path;
     m_bAppend = append;
     m_bCreated = false;
+    m_bInPlace = false;
     m_nError = 0;
     if (path.empty() || path.find('\0') != std::string::npos) {
         m_nError = EINVAL;
@@ -111,6 +113,13 @@ bool CReportFile::Commit(const std::string& text)
         struct stat st {};
         const bool sized = ::fstat(m_fd, &st) == 0;
         ok = platform::WriteAll(m_fd, text) && ::fdatasync(m_fd) == 0;
+        // A new file's name reaches the disk only with its folder.
+        if (ok && m_bCreated) {
+            if (const int err = platform::SyncFolderOf(m_strPath)) {
+                ok = false;
+                errno = err;
+            }
+        }
         if (!ok) {
             m_nError = errno;
             // Never leave part of a report behind.
@@ -130,9 +139,15 @@ bool CReportFile::Commit(const std::string& text)
     }
     m_fd = -1;
     if (ok && !m_bAppend) {
-        if (::rename(m_strTempPath.c_str(), m_strPath.c_str()) == 0)
+        if (::rename(m_strTempPath.c_str(), m_strPath.c_str()) == 0) {
             m_strTempPath.clear();
-        else {
+            // Until the folder is synced a power cut can bring back the old report.
+            if (const int err = platform::SyncFolderOf(m_strPath)) {
+                ok = false;
+                m_nError = err;
+                m_bInPlace = true;
+            }
+        } else {
             ok = false;
             m_nError = errno;
         }

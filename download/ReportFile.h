@@ -6,7 +6,9 @@
 // Open checks that the file can be written and, for a replacement, makes a new file beside
 // it. Commit then either appends the text with one write, cut back to the old end if the write
 // fails, or writes the new file and renames it over the old one. Both are flushed to the disk
-// before they count. Only regular files are written; a path with a zero byte is refused.
+// before they count, and so is the folder after a rename or a new file, so that a power cut
+// brings back neither the old report nor no report. Only regular files are written; a path
+// with a zero byte is refused.
 class CReportFile {
 public:
     CReportFile() = default;
@@ -18,6 +20,8 @@ public:
     bool Commit(const std::string& text);
     // The system's text for the last failure.
     std::string ErrorText() const;
+    // The failed Commit did put the new report in place; only syncing its folder failed.
+    bool InPlace() const { return m_bInPlace; }
 
 private:
     void Discard();
@@ -27,5 +31,6 @@ private:
     int m_fd = -1;
     bool m_bAppend = false;
     bool m_bCreated = false;   // appending made the file: a failed write removes it again
+    bool m_bInPlace = false;
     int m_nError = 0;
 };

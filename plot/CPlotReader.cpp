@@ -165,6 +165,11 @@ void CPlotReader::EnterSpan()
     m_carry.clear();
     m_bSkipping = false;
     m_nReportSeries = span.series;
+    // The header the whole-file reader had at the span's first record is that series' own: a
+    // header line within the span that changes one field then finds the same series it did.
+    m_header = span.series >= 0 && static_cast<std::size_t>(span.series) < m_reportSeries.size()
+                   ? m_reportSeries[static_cast<std::size_t>(span.series)]
+                   : ReportSeries();
 }
 
 void CPlotReader::TakeChunk(const char* data, std::size_t size, std::int64_t at)

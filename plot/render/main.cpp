@@ -7,6 +7,7 @@
 //
 // Exit status as veltrane-cli's: 0 written; 1 bad usage; 3 the file could not be read or the
 // picture not written.
+#include "platform/FolderSync.h"
 #include "platform/TextBytes.h"
 #include "platform/WriteAll.h"
 #include "plot/CPlotReader.h"
@@ -37,30 +38,46 @@ int Usage()
     return kExitUsage;
 }
 
+// A new file beside path, created with mode 0666 under the umask as any picture a program
+// writes; its name is not taken by anyone else. The descriptor, or -1 with errno set.
+int CreateBeside(const std::string& path, std::string& temporary)
+{
+    for (unsigned attempt = 0; attempt < 16; ++attempt) {
+        char suffix[48];
+        std::snprintf(suffix, sizeof suffix, ".%ld.%u.tmp", static_cast<long>(::getpid()), attempt);
+        temporary = path + suffix;
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 // Replaces the regular file at path (bytes) in one step, or creates it: the picture goes to a
-// new file beside it, reaches the disk, then takes its name. A FIFO or device is never opened.
-// 0 on success, else an errno value.
+// new file beside it, reaches the disk, then takes its name, and the folder is synced so that
+// the name stays. A FIFO or device is never opened. 0 on success, else an errno value.
 int ReplaceFile(const std::string& path, const QByteArray& bytes)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         return EEXIST;
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    std::string temporary;
+    const int fd = CreateBeside(path, temporary);
     if (fd < 0)
         return errno;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
     int err = 0;
-    if (::fchmod(fd, 0666 & ~mask) != 0 || !platform::WriteAll(fd, bytes.toStdString()) || ::fsync(fd) != 0)
+    if (!platform::WriteAll(fd, bytes.toStdString()) || ::fsync(fd) != 0)
         err = errno;
     if (::close(fd) != 0 && err == 0)
         err = errno;
     if (err == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)
         err = errno;
-    if (err != 0)
+    if (err != 0) {
         ::unlink(temporary.c_str());
-    return err;
+        return err;
+    }
+    return platform::SyncFolderOf(path);
 }
 
 } // namespace
@@ -75,7 +92,13 @@ int main(int argc, char** argv)
         if (type == QtCriticalMsg || type == QtFatalMsg)
             std::fprintf(stderr, "veltrane-plot-render: %s\n", qPrintable(text));
     });
-    QApplication application(argc, argv);
+    // Qt is given the program's name only: it would take options of its own (-platform,
+    // -style=, -reverse, ...) from anywhere among the arguments, swallowing a path spelled
+    // like one.
+    static char programName[] = "veltrane-plot-render";
+    int qtArgc = 1;
+    char* qtArgv[] = {argc > 0 && argv[0] ? argv[0] : programName, nullptr};
+    QApplication application(qtArgc, qtArgv);
     // Paths are the bytes that were typed (Qt's own decoding would change what is not UTF-8).
     QStringList args;
     for (int i = 1; i < argc; ++i)

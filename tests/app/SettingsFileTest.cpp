@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 #include "common/QtPrinters.h"
+#include "common/FolderSyncSpy.h"
 #include "common/TestSupport.h"
 
 #include "app/CArchive.h"
@@ -358,4 +359,20 @@ TEST_F(SettingsFileTest, WriteFailureShowsTheStandardTextAndLeavesNoTemporary)
     EXPECT_FALSE(WriteSettingsFile(&s));
     EXPECT_EQ(spy.texts(), QStringList{QStringLiteral("VeltraneG.ini is a folder, not a file.")});
     EXPECT_TRUE(QDir(m_cwd.Path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+// A power cut after the rename must not bring the old file back: the folder is synced once the
+// new file holds the name, with no temporary beside it.
+TEST_F(SettingsFileTest, TheFolderIsSyncedAfterTheRename)
+{
+    for (const bool existed : {false, true}) {
+        if (existed)
+            WriteFileBytes(kFile, QByteArray(100, 'x'));
+        FolderSyncSpy spy;
+        CSettings s = WorkedExampleRecord();
+        ASSERT_TRUE(WriteSettingsFile(&s));
+        EXPECT_TRUE(spy.SyncedHolding(m_cwd.Path().toStdString(), {kSettingsFileName}))
+            << (existed ? "replaced" : "created") << ", " << spy.SyncsOf(m_cwd.Path().toStdString()).size()
+            << " syncs of the folder";
+    }
 }

@@ -156,6 +156,39 @@ TEST_F(CliCollect, SigtermEndsTheRunAndAppendContinuesTheSameFile)
     EXPECT_TRUE(line.match(QString::fromLatin1(ReadAll(DataFile()).split('\n').first())).hasMatch());
 }
 
+// A value that holds a line break and a record of its own: each run's line stays one line, in
+// the file and on standard output, with the break read as a space.
+TEST_F(CliCollect, AValueCannotForgeLinesInTheFileOrTheOutput)
+{
+    REQUIRE_PORT_161();
+    const QJsonObject forged {{"status", 1}, {"description", "Room"}, {"value", "23\r\n2026/01/01,  00:00:00,  99"}};
+    const QJsonObject humidity {{"status", 1}, {"description", "Humidity"}, {"value", "4,0"}, {"type", 3}};
+    const QJsonObject unit {{"numbering", 0},
+                            {"ports", QJsonArray {QJsonObject {{"index", 0}, {"table16", forged}},
+                                                  QJsonObject {{"index", 1}, {"table17", humidity}}}}};
+    UnitSimProcess sim;
+    ASSERT_TRUE(Started(sim, sim.StartUnit(unit, m_address)));
+    static const QRegularExpression line(QStringLiteral(
+        "^\\d{4}/\\d\\d/\\d\\d,  \\d\\d:\\d\\d:\\d\\d,  23  2026/01/01,  00:00:00,  99,  4,0$"));
+
+    CollectProcess run(Collect({"--oids", m_oids}));
+    ASSERT_TRUE(WaitForLines(3));
+    EXPECT_EQ(run.Stop(), 0);
+    const QByteArray file = ReadAll(DataFile());
+    QList<QByteArray> lines = file.split('\n');
+    EXPECT_TRUE(lines.takeLast().isEmpty()) << "the file ends with a whole line";
+    ASSERT_GE(lines.size(), 3);
+    for (const QByteArray& text : lines) {
+        ASSERT_TRUE(text.endsWith('\r')) << text.toStdString();
+        EXPECT_TRUE(line.match(QString::fromLatin1(text.chopped(1))).hasMatch()) << text.toStdString();
+    }
+    QList<QByteArray> shown = run.m_process.readAllStandardOutput().split('\n');
+    EXPECT_TRUE(shown.takeLast().isEmpty());
+    EXPECT_GE(shown.size(), 3);
+    for (const QByteArray& text : shown)
+        EXPECT_TRUE(line.match(QString::fromLatin1(text)).hasMatch()) << text.toStdString();
+}
+
 TEST_F(CliCollect, AFailedReadIsALineOnStandardErrorAndTheRunGoesOn)
 {
     REQUIRE_PORT_161();

@@ -183,6 +183,42 @@ TEST_F(CollectorRun, OneValueAndValuesWithCommasAreWrittenUnchanged)
     EXPECT_EQ(bytes.substr(24), "Room, north\r\n");
 }
 
+// A unit's value text holding CR or LF must not end the data line and start lines of its own
+// that read as records: each becomes a space, in the file and in the status list, and every
+// other byte stays as it came.
+TEST_F(CollectorRun, LineBreaksInAValueBecomeSpacesAndForgeNoLines)
+{
+    const struct {
+        const char* value;
+        const char* written;
+    } cases[] = {
+        {"23\r\n2026/01/01,  00:00:00,  99", "23  2026/01/01,  00:00:00,  99"},
+        {"23\n2026/01/01,  00:00:00,  99", "23 2026/01/01,  00:00:00,  99"},
+        {"23\r", "23 "},
+        {"x\n\n\r", "x   "}, // a first byte below 0x10 would make the value hex
+        {"a\tb\x01" "c, d \xc3\xa9", "a\tb\x01" "c, d \xc3\xa9"},
+    };
+    for (const auto& c : cases) {
+        const QJsonObject unit {
+            {"numbering", 0},
+            {"ports", QJsonArray {
+                QJsonObject {{"index", 0}, {"table16", QJsonObject {{"status", 1}, {"description", "Room"}, {"value", QString::fromUtf8(c.value)}}}},
+                QJsonObject {{"index", 1}, {"table17", QJsonObject {{"status", 1}, {"description", "Humidity"}, {"type", 3}, {"value", 45}}}},
+            }},
+        };
+        ASSERT_TRUE(m_sim.StartUnit(unit, m_address)) << m_sim.Error().toStdString();
+        QFile::remove(DataPath());
+        m_view.lines.clear();
+        m_collector->StartRun();
+        m_collector->StopRun();
+        const std::string bytes = ReadFile(DataPath());
+        ASSERT_GE(bytes.size(), 24u) << c.value;
+        EXPECT_EQ(bytes.substr(24), std::string(c.written) + ",  45\r\n") << c.value;
+        ASSERT_EQ(m_view.lines.size(), 1) << c.value;
+        EXPECT_EQ(m_view.lines[0].mid(24), QString::fromUtf8(c.written) + QStringLiteral(",  45")) << c.value;
+    }
+}
+
 TEST_F(CollectorRun, AnEmptyCommunityIsSentAsItIs)
 {
     QJsonObject unit = Unit();

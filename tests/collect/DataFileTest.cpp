@@ -1,6 +1,7 @@
 // The data file: the existence test, the open modes, the lock that lets others read but not
 // write, and failed writes that never leave half a line.
 #include "CollectTestSupport.h"
+#include "common/FolderSyncSpy.h"
 
 #include "collect/CDataFile.h"
 
@@ -209,3 +210,27 @@ TEST_F(DataFile, AFailedWriteLeavesOnlyWholeLinesAndTheNextOneGoesIn)
 }
 
 } // namespace
+
+// The data file the run creates (or empties) keeps its name through a power cut: the folder is
+// synced before the first line, whose own sync would otherwise go into a file without a name.
+TEST_F(DataFile, TheFolderIsSyncedOnceTheFileIsCreated)
+{
+    const struct {
+        CDataFile::Mode mode;
+        bool existed;
+    } cases[] = {
+        {CDataFile::Mode::NewFile, false},
+        {CDataFile::Mode::Overwrite, false},
+        {CDataFile::Mode::Overwrite, true},
+    };
+    for (const auto& c : cases) {
+        QFile::remove(Path("data.txt"));
+        if (c.existed)
+            WriteFile(Path("data.txt"), "old line\r\n");
+        testsupport::FolderSyncSpy spy;
+        CDataFile file;
+        ASSERT_TRUE(file.Open(N(Path("data.txt")), c.mode).ok());
+        EXPECT_TRUE(spy.SyncedHolding(m_dir.path().toStdString(), {"data.txt"}))
+            << int(c.mode) << (c.existed ? " over an old file" : " new");
+    }
+}

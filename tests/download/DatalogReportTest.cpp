@@ -1,6 +1,7 @@
 // Report files byte for byte, file names, and what happens to a file when a write fails.
 #include "RecordingView.h"
 #include "UtcTime.h"
+#include "common/FolderSyncSpy.h"
 
 #include "download/CDatalogReport.h"
 #include "download/getdata.h"
@@ -86,6 +87,44 @@ TEST_F(DatalogReport, WholeDegreesOptionOffByteForByte)
               "20/08/2009 10:30:00, 22\n"
               "\n");
     EXPECT_EQ(view.Calls(), std::vector<std::string> {"link: Saving data to \"" + path + "\" ...\n"});
+}
+
+// The unit's header texts each stay on their line: a CR or LF in one becomes a space, so it
+// cannot start lines that read as records; every other byte is written as it came.
+TEST_F(DatalogReport, LineBreaksInHeaderTextsBecomeSpaces)
+{
+    const struct {
+        const char* text;
+        const char* written;
+    } cases[] = {
+        {"Lab\r\n20/08/2009 10:00:00, 99", "Lab  20/08/2009 10:00:00, 99"},
+        {"\nLab\n", " Lab "},
+        {"\r", " "},
+        {"a\tb\x01" "c,\xe9\x7f", "a\tb\x01" "c,\xe9\x7f"},
+    };
+    for (const auto& c : cases) {
+        status_block s = Status(1, 1, Utc(2009, 8, 20, 10, 30, 0));
+        std::strncpy(s.system_name, c.text, sizeof s.system_name - 1);
+        std::strncpy(s.description, c.text, sizeof s.description - 1);
+        std::strncpy(s.unit_of_measure, c.text, sizeof s.unit_of_measure - 1);
+        const std::string text = report.FormatReport("192.0.2.20", s, [](int) { return 21; }, 1);
+        const std::string w = c.written;
+        const std::string u = w.substr(0, sizeof s.unit_of_measure - 1); // the unit has 16 bytes
+        EXPECT_EQ(text, "Data download from system.\n"
+                        "system address: 192.0.2.20\n"
+                        "System name : " + w + "\n"
+                        "Sensor port : 3\n"
+                        "Sensor description : " + w + "\n"
+                        "Current system time (UTC) Coordinated Universal Time : 20/08/2009 10:35:07\n"
+                        "Average high value : 235 " + u + "\n"
+                        "Average low value : 7 " + u + "\n"
+                        "Instantaneous high value : 260 " + u + "\n"
+                        "Instantaneous low value : -5 " + u + "\n"
+                        "Average value : 21.0 " + u + "\n"
+                        "20/08/2009 10:30:00, 21\n"
+                        "\n")
+            << c.text;
+    }
 }
 
 TEST_F(DatalogReport, TenthsForFourToTwentyAndAtoD)
@@ -233,4 +272,33 @@ TEST_F(DatalogReport, FailedWriteLeavesTheFileAsItWas)
     const auto calls = view.Calls();
     ASSERT_EQ(calls.size(), 7u);
     EXPECT_EQ(calls[2], "line: Can't write data to file:" + path + " (File too large), the file is left as it was.\n");
+}
+
+// A new report, and one that replaces the old by rename, survive a power cut: the folder is
+// synced once the report holds its name, with no temporary beside it.
+TEST_F(DatalogReport, TheFolderIsSyncedAfterEachNewOrReplacedReport)
+{
+    const status_block s = Status(1, 1, 0);
+    const struct {
+        const char* what;
+        bool append;
+        bool existed;
+    } cases[] = {
+        {"append, new file", true, false},
+        {"append, file there", true, true},   // nothing new in the folder: no sync needed
+        {"overwrite, new file", false, false},
+        {"overwrite, replaced", false, true},
+    };
+    for (const auto& c : cases) {
+        QFile::remove(dir.filePath("r.txt"));
+        if (c.existed) {
+            ASSERT_EQ(Write(Path("r.txt"), s, {1}, false), 0);
+        }
+        testsupport::FolderSyncSpy spy;
+        ASSERT_EQ(Write(Path("r.txt"), s, {2}, c.append), 0) << c.what;
+        if (c.append && c.existed)
+            continue;
+        EXPECT_TRUE(spy.SyncedHolding(dir.path().toStdString(), {"r.txt"}))
+            << c.what << ": " << spy.SyncsOf(dir.path().toStdString()).size() << " syncs of the folder";
+    }
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks what a desktop and a package manager read
 # (desktop entry, AppStream metainfo, icons, man pages); then builds the .deb, unpacks it into a
-# scratch root and starts the unpacked veltrane-cli and veltrane-unitsim from there.
+# scratch root, checks it as Debian would (lintian: no error, no warning; hardening-check on
+# every program) and starts the unpacked veltrane-cli and veltrane-unitsim from there.
 # Argument: the build folder.
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -12,8 +13,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
 p=$scratch/prefix
 for f in bin/veltrane bin/veltrane-cli bin/veltrane-unitsim share/applications/veltrane.desktop \
-         share/metainfo/org.veltrane.Veltrane.metainfo.xml share/man/man1/veltrane.1 \
-         share/man/man1/veltrane-cli.1 share/man/man1/veltrane-unitsim.1 \
+         share/metainfo/org.veltrane.Veltrane.metainfo.xml share/man/man1/veltrane.1.gz \
+         share/man/man1/veltrane-cli.1.gz share/man/man1/veltrane-unitsim.1.gz \
+         share/doc/veltrane/copyright share/doc/veltrane/changelog.gz \
          share/doc/veltrane/contrib/example.conf share/doc/veltrane/contrib/veltrane-alerts.yml \
          lib/systemd/system/veltrane-collect@.service lib/systemd/system/veltrane-exporter.service \
          lib/sysusers.d/veltrane.conf; do
@@ -29,12 +31,12 @@ desktop-file-validate "$p/share/applications/veltrane.desktop"
 appstreamcli validate --no-net "$p/share/metainfo/org.veltrane.Veltrane.metainfo.xml" >/dev/null ||
   fail "$(appstreamcli validate --no-net "$p/share/metainfo/org.veltrane.Veltrane.metainfo.xml")"
 for page in veltrane veltrane-cli veltrane-unitsim; do
-  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$p/share/man/man1/$page.1" 2>&1 >/dev/null)
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$p/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "man page $page: $warnings"
 done
 help=$("$p/bin/veltrane-cli" --help)
 grep -q "^  2  the unit did not answer" <<<"$help" || fail "exit statuses missing from --help"
-grep -q "the unit did not answer" "$p/share/man/man1/veltrane-cli.1" || fail "exit statuses missing from the man page"
+zgrep -q "the unit did not answer" "$p/share/man/man1/veltrane-cli.1.gz" || fail "exit statuses missing from the man page"
 
 (cd "$build" && cpack -G DEB -B "$scratch/deb" >/dev/null)
 deb=$(ls "$scratch"/deb/*.deb)
@@ -47,8 +49,27 @@ for script in postinst prerm postrm; do
   dpkg-deb -I "$deb" "$script" >/dev/null 2>&1 || fail "the package has no $script"
 done
 dpkg-deb -I "$deb" postinst | grep -q '^ *systemd-sysusers veltrane.conf$' || fail "the postinst makes no user veltrane"
+# What the programs load or run without linking it: an install without recommends still starts.
+for needed in qt6-qpa-plugins xdg-utils; do
+  grep -Eq "(^|, )$needed(,| |$)" <<<"$depends" || fail "the package does not depend on $needed: $depends"
+done
+# Debian's checks of a package: no error and no warning (information and pedantic notes pass).
+if lint=$(lintian --no-cfg --fail-on error,warning "$deb" 2>&1); then
+  echo "lintian: ${lint:-no tags}"
+else
+  fail "lintian: $lint"
+fi
+[ -z "$(grep -E '^[EW]: ' <<<"$lint")" ] || fail "lintian: $lint"
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
+# Every program hardened as Debian builds them: stack protector, fortified functions, read-only
+# relocations and immediate binding.
+for program in usr/bin/veltrane usr/bin/veltrane-cli usr/bin/veltrane-unitsim usr/libexec/veltrane/veltrane-plot-render; do
+  report=$(hardening-check "$root/$program" 2>&1 || true)
+  for check in "Stack protected" "Fortify Source functions" "Read-only relocations" "Immediate binding"; do
+    grep -q "^ $check: yes" <<<"$report" || fail "hardening-check $program: $report"
+  done
+done
 version=$("$root/usr/bin/veltrane-cli" --version)
 [ "$version" = "veltrane-cli 3.5.0" ] || fail "unpacked veltrane-cli --version printed '$version'"
 echo "$(basename "$deb"): $version; Depends: $depends"

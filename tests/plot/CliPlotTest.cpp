@@ -1,5 +1,7 @@
 // veltrane-cli plot run as users run it: a picture of the asked size and the chart's summary,
 // and its exit statuses for files it cannot read or write and for bad options.
+#include "common/FolderSyncSpy.h"
+
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -88,6 +90,88 @@ TEST(CliPlot, DrawsThePictureAndPrintsTheSummary)
         EXPECT_FALSE(failed.err.isEmpty()) << c.args.join(' ').toStdString();
     }
     EXPECT_EQ(QImage(png).size(), QSize(640, 400)) << "a failed run leaves the old picture";
+}
+
+// Paths spelled like Qt's own options are paths: the renderer gives Qt its name only, so
+// nothing among the arguments is taken as -reverse, -style=, -stylesheet or -platform.
+TEST(CliPlot, PathsSpelledLikeQtOptionsArePaths)
+{
+    QTemporaryDir dir;
+    const QByteArray line = "2026/12/08,  05:00:00,  21\r\n";
+    const struct {
+        const char* input;
+        const char* output;
+    } cases[] = {
+        {"-reverse", "out.png"},
+        {"data.txt", "-reverse"},
+        {"data.txt", "-style=fusion.png"},
+        {"-stylesheet", "out.png"},
+        {"data.txt", "-stylesheet"},
+        {"-platform", "out.png"},
+        {"data.txt", "-platform"},
+        {"-widgetcount", "-qmljsdebugger=port:1"},
+        {"-session", "-name"},
+    };
+    for (const auto& c : cases) {
+        const QString input = dir.filePath(QString::fromLatin1(c.input));
+        const QString output = dir.filePath(QString::fromLatin1(c.output));
+        QFile::remove(output);
+        QFile file(input);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(line);
+        file.close();
+        // Relative paths, as a user types them in the folder.
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(dir.path());
+        process.start(QStringLiteral(VELTRANE_CLI),
+                      {QStringLiteral("plot"), QStringLiteral("--output=") + QString::fromLatin1(c.output),
+                       QStringLiteral("--"), QString::fromLatin1(c.input)});
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 0) << c.input << " -> " << c.output << ": "
+                                         << process.readAllStandardError().toStdString();
+        EXPECT_FALSE(QImage(output, "PNG").isNull()) << c.input << " -> " << c.output;
+        QFile::remove(input);
+    }
+}
+
+// The picture is made as any program's new file: mode 0666 under the umask, whatever the umask,
+// and its name is kept through a power cut: the folder is synced after the rename.
+TEST(CliPlot, ThePictureTakesTheUmaskAndItsFolderIsSynced)
+{
+    QTemporaryDir dir;
+    const QString data = dir.filePath(QStringLiteral("data.txt"));
+    QFile file(data);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("2026/12/08,  05:00:00,  21\r\n");
+    file.close();
+    const QString png = dir.filePath(QStringLiteral("out.png"));
+    const struct {
+        const char* umask;
+        mode_t mode;
+    } cases[] = {{"022", 0644}, {"077", 0600}, {"002", 0664}, {"027", 0640}};
+    for (const auto& c : cases) { // the first makes the picture, the others replace it
+        testsupport::FolderSyncSpy spy;
+        QProcess shell;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        for (const std::string& variable : spy.PreloadEnvironment()) {
+            const QString v = QString::fromStdString(variable);
+            environment.insert(v.section(QLatin1Char('='), 0, 0), v.section(QLatin1Char('='), 1));
+        }
+        shell.setProcessEnvironment(environment);
+        shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("umask $1; exec \"$0\" plot \"$2\" -o \"$3\""),
+                                               QStringLiteral(VELTRANE_CLI), QString::fromLatin1(c.umask), data, png});
+        ASSERT_TRUE(shell.waitForFinished(60000));
+        ASSERT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(png).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.mode) << "umask " << c.umask;
+        EXPECT_TRUE(spy.SyncedHolding(dir.path().toStdString(), {"data.txt", "out.png"}))
+            << "umask " << c.umask << ": " << spy.SyncsOf(dir.path().toStdString()).size() << " syncs of the folder";
+    }
 }
 
 } // namespace

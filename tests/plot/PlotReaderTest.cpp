@@ -208,6 +208,39 @@ TEST_F(PlotReader, ZoomedRangeOfAnAppendedReportKeepsEachRecordsSensor)
     EXPECT_EQ(range->Data().Points(1), (std::vector<CPlotPoint> {{t0 + 60 * 400, 10}, {t0 + 60 * 401, 11}}));
 }
 
+// Found by fuzzing: a header line inside a stretch that changes one field of the sensor's
+// header (here "Average value", which names the unit, with no new "Data download" before it)
+// left a zoomed reader, which starts at the stretch with no header, on no series: the range
+// lost the records after it. It now starts with the series' own header.
+TEST_F(PlotReader, ZoomedRangeKeepsRecordsAfterAHeaderLineWithinAStretch)
+{
+    const std::int64_t t0 = At(2009, 8, 20, 10, 0, 0);
+    const struct {
+        const char* between;
+        int kept; // of the 4 records
+    } cases[] = {
+        {"Average value : 7.0 C\n", 4},                  // the same unit: the same series
+        {"Instantaneous low value : 1 C\n", 4},          // names nothing
+        {"Sensor port : 1\n", 4},                        // the same port
+        {"Average value : 7.0 F\n", 4},                  // another unit: a series of its own
+    };
+    for (const auto& c : cases) {
+        const std::string text = std::string("Data download from system.\nSensor port : 1\nSensor description : Room\n")
+            + "Average value : 2.0 C\n20/08/2009 10:00:00, 1\n20/08/2009 10:10:00, 2\n" + c.between
+            + "20/08/2009 10:20:00, 3\n20/08/2009 10:30:00, 4\n\n";
+        CPlotReader reader;
+        ASSERT_TRUE(reader.Open(Write("r.txt", text)));
+        ASSERT_EQ(reader.Read(), CPlotReader::Status::AtEnd);
+        ASSERT_EQ(reader.Count().points, 4) << c.between;
+        const std::unique_ptr<CPlotReader> range = reader.RangeReader(t0, t0 + 1800);
+        ASSERT_EQ(range->Read(), CPlotReader::Status::AtEnd);
+        EXPECT_EQ(range->Count().points, c.kept) << c.between;
+        for (std::size_t series = 0; series < reader.ReportSeriesInfo().size(); ++series)
+            EXPECT_EQ(range->Data().Points(static_cast<int>(series)), reader.Data().Points(static_cast<int>(series)))
+                << c.between << " series " << series;
+    }
+}
+
 TEST_F(PlotReader, MillionLinesKeepBoundedPointsAndTheirSpike)
 {
     // Eight columns, one line a minute for almost two years; column 3 has one spike.

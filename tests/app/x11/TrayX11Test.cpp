@@ -13,6 +13,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <xcb/xcb.h>
+
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -48,17 +50,17 @@ class Child {
 public:
     explicit Child(std::vector<std::string> argv, const std::vector<std::string>& extraEnv = {}, int fd3 = -1)
     {
-        // The given variables replace inherited ones of the same name: a test program run under
-        // QT_QPA_PLATFORM=offscreen still starts its children on xcb.
+        // The given variables replace those of the same name: a second DISPLAY (or
+        // QT_QPA_PLATFORM) after the test's own would be the one nobody reads.
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) {
-            const std::string_view inherited(*e);
-            const auto overridden = [&](const std::string& given) {
-                const auto eq = given.find('=');
-                return inherited.substr(0, inherited.find('=')) == std::string_view(given).substr(0, eq);
-            };
-            if (std::none_of(extraEnv.begin(), extraEnv.end(), overridden))
-                env.emplace_back(*e);
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('=') + 1);
+            bool replaced = false;
+            for (const std::string& extra : extraEnv)
+                replaced = replaced || extra.compare(0, name.size(), name) == 0;
+            if (!replaced)
+                env.push_back(entry);
         }
         env.insert(env.end(), extraEnv.begin(), extraEnv.end());
         std::vector<char*> args, envp;
@@ -84,6 +86,16 @@ public:
         }
     }
     bool Started() const { return m_pid > 0; }
+    // Still running (not yet waited for).
+    bool Running()
+    {
+        int status = 0;
+        if (m_pid <= 0 || m_exited)
+            return false;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid)
+            m_exited = true;
+        return !m_exited;
+    }
     pid_t Pid() const { return m_pid; }
     // The exit status, or -1 when it did not end in time (it is then killed).
     int Wait(std::chrono::milliseconds timeout)
@@ -144,6 +156,34 @@ private:
     std::string m_display;
 };
 
+// Waits until a tray host owns the system tray selection of the display's screen
+// (_NET_SYSTEM_TRAY_S<screen>), which is what a tray icon looks for: however long the host
+// takes to start on a busy machine, the icon is shown only once there is a tray. False when
+// the host ended first (or after 100 s, well within the test's time-out, to say so).
+bool WaitForTrayHost(const std::string& display, Child& host)
+{
+    int screen = 0;
+    xcb_connection_t* connection = xcb_connect(display.c_str(), &screen);
+    bool owned = false;
+    if (!xcb_connection_has_error(connection)) {
+        const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screen);
+        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr);
+        const auto end = std::chrono::steady_clock::now() + 100s;
+        while (atom && !owned && host.Running() && std::chrono::steady_clock::now() < end) {
+            xcb_get_selection_owner_reply_t* owner =
+                xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
+            owned = owner && owner->owner != XCB_NONE;
+            std::free(owner);
+            if (!owned)
+                std::this_thread::sleep_for(50ms);
+        }
+        std::free(atom);
+    }
+    xcb_disconnect(connection);
+    return owned;
+}
+
 // Runs this program as the child for mode on display; its exit status.
 int RunChild(const std::string& display, const char* mode, pid_t trayHost = 0)
 {
@@ -171,6 +211,7 @@ TEST(TrayOnX11, IconDocksInTheTrayHostAndAClickOnItBringsTheWindowBack)
                   "--SetDockType", "false", "--SetPartialStrut", "false"},
                  {"DISPLAY=" + x.Display()});
     ASSERT_TRUE(trayer.Started());
+    ASSERT_TRUE(WaitForTrayHost(x.Display(), trayer)) << "trayer never took the system tray selection";
     EXPECT_EQ(RunChild(x.Display(), "tray", trayer.Pid()), 0);
 }
 
