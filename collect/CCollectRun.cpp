@@ -1,6 +1,7 @@
 #include "collect/CCollectRun.h"
 
 #include "collect/CCollector.h"
+#include "collect/DataFileFormat.h"
 #include "collect/ICollectorView.h"
 #include "platform/OneLine.h"
 #include "platform/UiThread.h"
@@ -77,11 +78,11 @@ void CCollectRun::RunCycle()
 
     for (size_t i = 0; i < values.size(); ++i) {
         if (i > 0)
-            line += ",  ";
+            line += datafile::kSeparator;
         line += platform::OneLine(values[i]); // a value's own line break would start a forged line
     }
     const QString shown = QString::fromStdString(line);
-    line += "\r\n";
+    line += datafile::kLineEnd;
 
     // The file is written before the line is shown, so a line the user has seen is on disk.
     bool written = false;
