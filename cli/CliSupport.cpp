@@ -1,4 +1,5 @@
 #include "cli/CliSupport.h"
+#include "platform/CEscaped.h"
 #include "platform/Ipv4Address.h"
 #include "platform/TextBytes.h"
 
@@ -104,23 +105,7 @@ std::string Printable(const std::string& bytes)
 {
     std::string out;
     out.reserve(bytes.size());
-    for (const char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\\': out += "\\\\"; break;
-        default:
-            if (c < 0x20 || c == 0x7f) {
-                char hex[5];
-                std::snprintf(hex, sizeof hex, "\\x%02x", c);
-                out += hex;
-            } else {
-                out += ch;
-            }
-        }
-    }
+    platform::AppendCEscaped(out, bytes);
     return out;
 }
 

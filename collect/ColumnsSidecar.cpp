@@ -1,6 +1,7 @@
 #include "collect/ColumnsSidecar.h"
 
 #include "collect/DataFileFormat.h"
+#include "platform/CEscaped.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -14,23 +15,7 @@ namespace {
 
 void AppendEscaped(std::string& out, std::string_view field)
 {
-    for (const char c : field.substr(0, kMaxFieldLength)) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\\': out += "\\\\"; break;
-        default:
-            if (u < 0x20 || u == 0x7f) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02x", u);
-                out += hex;
-            } else {
-                out += c;
-            }
-        }
-    }
+    platform::AppendCEscaped(out, field.substr(0, kMaxFieldLength));
 }
 
 int HexDigit(char c)
