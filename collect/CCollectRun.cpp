@@ -1,10 +1,11 @@
 #include "collect/CCollectRun.h"
 
-#include "collect/CCollector.h"
 #include "collect/ICollectorView.h"
 #include "platform/OneLine.h"
 #include "platform/UiThread.h"
 #include "snmp/CSnmpSession.h"
+
+#include <ctime>
 
 CCollectRun::CCollectRun(std::shared_ptr<CViewLink> view, std::string path, std::string agent, std::string community,
                          std::vector<std::string> oidList)
@@ -46,10 +47,20 @@ void CCollectRun::CallView(const std::function<void(ICollectorView&, bool)>& fn)
     });
 }
 
+std::string CCollectRun::FormatTimeStamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&now, &local);
+    char text[64];
+    const size_t n = std::strftime(text, sizeof text, "%Y/%m/%d,  %H:%M:%S,  ", &local);
+    return std::string(text, n);
+}
+
 void CCollectRun::RunCycle()
 {
     // The time of the line is the time the cycle starts, before any network traffic.
-    std::string line = CCollector::FormatTimeStamp();
+    std::string line = FormatTimeStamp();
     CSnmpSession session;
     std::string error;
     if (!session.Open(m_strAgent, m_strCommunity, kTimeout, kRetries, error)) {
@@ -67,7 +78,7 @@ void CCollectRun::RunCycle()
         CallView([message](ICollectorView& view, bool stopped) {
             if (stopped)
                 return;
-            view.SetStatusLamp(3);
+            view.SetStatusLamp(kLampReadFailed);
             view.AddStatusLine(message, false);
         });
         session.Close();
@@ -101,6 +112,6 @@ void CCollectRun::RunCycle()
         if (!writeError.isEmpty())
             view.AddStatusLine(writeError, false);
         if (!stopped)
-            view.SetStatusLamp(writeError.isEmpty() ? 2 : 3);
+            view.SetStatusLamp(writeError.isEmpty() ? kLampCollecting : kLampReadFailed);
     });
 }

@@ -111,7 +111,7 @@ void CCollector::StartRun()
         return;
     }
 
-    m_pDialog->SetStatusLamp(2);
+    m_pDialog->SetStatusLamp(kLampCollecting);
     m_pDialog->ClearStatusList();
     m_strMessage = QString::asprintf("Saving data in file name : %s.", name.toUtf8().constData());
     m_pDialog->SetStatusText(m_strMessage);
@@ -129,7 +129,7 @@ void CCollector::StopRun()
         m_pRun->Stop();
         m_pRun.reset();
     }
-    m_pDialog->SetStatusLamp(1);
+    m_pDialog->SetStatusLamp(kLampIdle);
     m_pDialog->SetStatusText(QStringLiteral("Ready..."));
     SetRunControls(false);
     ReapWorkers(std::chrono::milliseconds(0));
@@ -153,12 +153,7 @@ void CCollector::RunCycle()
 
 std::string CCollector::FormatTimeStamp()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local {};
-    localtime_r(&now, &local);
-    char text[64];
-    const size_t n = std::strftime(text, sizeof text, "%Y/%m/%d,  %H:%M:%S,  ", &local);
-    return std::string(text, n);
+    return CCollectRun::FormatTimeStamp();
 }
 
 void CCollector::OnCollectTimer()

@@ -63,7 +63,7 @@ public:
     // One cycle of the active run on the calling thread (nothing without a run).
     void RunCycle();
 
-    // The local time now as "%Y/%m/%d,  %H:%M:%S,  ".
+    // The local time now as a data line begins (CCollectRun::FormatTimeStamp).
     static std::string FormatTimeStamp();
     // Timer 11's callback, on the UI thread; reaches the collector through g_pCollector.
     static void OnCollectTimer();
