@@ -6,6 +6,7 @@
 #include "app/CIpAddressCtrl.h"
 #include "collect/CCollector.h"
 #include "collect/CFileNameDialog.h"
+#include "collect/DataFileFormat.h"
 #include "download/CDownloadDriver.h"
 #include "oidgen/ReadOidDlg.h"
 #include "platform/DialogUnits.h"
@@ -230,6 +231,7 @@ void CMainDialog::OnStart()
     if (!m_pCollector)
         m_pCollector = std::make_unique<CCollector>(this);
     m_pCollector->SetOidList(m_oidList);
+    m_pCollector->SetColumns(m_columns);
     m_pCollector->SetAgent(QString::fromStdString(UnitAddress()));
     m_pCollector->SetCommunity(PasswordBytes());
 
@@ -306,6 +308,7 @@ void CMainDialog::RunOidGenDialog(const std::string& ipAddress, const std::strin
     if (platform::ExecModal(dialog) == QDialog::Accepted) {
         m_oidList = dialog.m_oidList;
         m_sensorNames = dialog.m_sensorNames;
+        m_columns = dialog.m_columns;
     }
 }
 
@@ -442,8 +445,7 @@ void CMainDialog::OnPlotDataFile()
 {
     const std::string path = m_pCollector && m_pCollector->IsRunActive()
         ? m_pCollector->DataFilePath()
-        : m_loadedFolder.Bytes(m_editFolder->text()) + "/data" + UnitAddress()
-            + ".txt";
+        : m_loadedFolder.Bytes(m_editFolder->text()) + '/' + datafile::FileName(UnitAddress());
     QStringList names;
     for (const std::string& name : m_sensorNames)
         names.append(platform::TextFromBytes(name));

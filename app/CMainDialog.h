@@ -2,6 +2,7 @@
 #include "app/CSettings.h"
 #include "app/CTrayDialog.h"
 #include "app/IDownloadWindow.h"
+#include "collect/ColumnsSidecar.h"
 #include "collect/ICollectorView.h"
 #include "download/CDatalogReport.h"
 #include "download/getdata.h"
@@ -135,6 +136,8 @@ private:
     std::vector<std::string> m_oidList;
     // The Generate OID dialog's names of the ticked rows, beside m_oidList.
     std::vector<std::string> m_sensorNames;
+    // The same rows in full, for the data file's column sidecar.
+    std::vector<datafile::Column> m_columns;
     // Made on the first Start, reused by every later one; destroyed before the controls.
     std::unique_ptr<CCollector> m_pCollector;
     QCheckBox* m_checkOverwrite = nullptr;

@@ -5,6 +5,7 @@
 #include "cli/SignalWatcher.h"
 #include "cli/UnitScan.h"
 #include "collect/CCollector.h"
+#include "collect/DataFileFormat.h"
 #include "collect/ICollectorView.h"
 #include "platform/SmallFile.h"
 
@@ -67,8 +68,7 @@ public:
 private:
     static bool IsDataLine(const QString& text)
     {
-        static const QRegularExpression stamp(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d,  \\d\\d:\\d\\d:\\d\\d,  "));
-        return stamp.match(text).hasMatch();
+        return datafile::StartsWithTimeStamp(text.toStdString());
     }
 
     const std::string m_strPrefix;
@@ -177,6 +177,7 @@ int RunCollect(const QStringList& args)
 
     const std::string prefix = args.first().toStdString() + ": ";
     std::vector<std::string> oids;
+    std::vector<datafile::Column> columns; // for the sidecar: with --oids, the OIDs alone
     if (parser.isSet(oidFile)) {
         QString error;
         if (!ReadOidFile(parser.value(oidFile), oids, error))
@@ -184,6 +185,9 @@ int RunCollect(const QStringList& args)
     } else {
         const cli::ScanResult scan = cli::ScanUnitAt(address.toStdString(), secret, prefix);
         oids = scan.Oids();
+        if (scan.ticked)
+            for (const cli::ScanResult::Row& row : scan.rows)
+                columns.push_back({row.label, row.description, row.type, row.oid});
         if (!scan.answered || oids.empty())
             return cli::Fail(args, QString::fromStdString(scan.status), cli::kExitNoUnit);
         if (!parser.isSet(quiet))
@@ -200,6 +204,7 @@ int RunCollect(const QStringList& args)
         return cli::Fail(args, QStringLiteral("cannot watch for SIGINT and SIGTERM"), cli::kExitFileError);
     CCollector collector(&view);
     collector.SetOidList(oids);
+    collector.SetColumns(columns);
     collector.SetAgent(address);
     collector.SetCommunity(secret);
     collector.SetPeriod(seconds);

@@ -17,7 +17,7 @@ public:
     void AddListItem(const std::string& label, int, const std::string& description, const std::string&,
                      CSensorRow* row) override
     {
-        m_result.rows.push_back({label, description, row->m_strOid});
+        m_result.rows.push_back({label, description, row->m_strOid, row->TypeName()});
     }
     void CheckAllItems() override { m_result.ticked = true; }
     void SetStatusText(const std::string& text) override { m_result.status = text; }

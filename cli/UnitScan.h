@@ -11,6 +11,7 @@ struct ScanResult {
         std::string label;
         std::string description; // bytes as the unit sent them
         std::string oid;
+        std::string type; // the sensor type's name, empty when not known
     };
     std::vector<Row> rows;    // the dialog's list, in its order
     std::string status;       // the dialog's status text, without its padding blanks

@@ -1,11 +1,10 @@
 #include "collect/CCollectRun.h"
 
+#include "collect/DataFileFormat.h"
 #include "collect/ICollectorView.h"
 #include "platform/OneLine.h"
 #include "platform/UiThread.h"
 #include "snmp/CSnmpSession.h"
-
-#include <ctime>
 
 CCollectRun::CCollectRun(std::shared_ptr<CViewLink> view, std::string path, std::string agent, std::string community,
                          std::vector<std::string> oidList)
@@ -47,20 +46,10 @@ void CCollectRun::CallView(const std::function<void(ICollectorView&, bool)>& fn)
     });
 }
 
-std::string CCollectRun::FormatTimeStamp()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local {};
-    localtime_r(&now, &local);
-    char text[64];
-    const size_t n = std::strftime(text, sizeof text, "%Y/%m/%d,  %H:%M:%S,  ", &local);
-    return std::string(text, n);
-}
-
 void CCollectRun::RunCycle()
 {
     // The time of the line is the time the cycle starts, before any network traffic.
-    std::string line = FormatTimeStamp();
+    std::string line = datafile::TimeStampNow();
     CSnmpSession session;
     std::string error;
     if (!session.Open(m_strAgent, m_strCommunity, kTimeout, kRetries, error)) {
@@ -88,11 +77,11 @@ void CCollectRun::RunCycle()
 
     for (size_t i = 0; i < values.size(); ++i) {
         if (i > 0)
-            line += ",  ";
+            line += datafile::kSeparator;
         line += platform::OneLine(values[i]); // a value's own line break would start a forged line
     }
     const QString shown = QString::fromStdString(line);
-    line += "\r\n";
+    line += datafile::kLineEnd;
 
     // The file is written before the line is shown, so a line the user has seen is on disk.
     bool written = false;

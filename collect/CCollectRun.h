@@ -37,9 +37,6 @@ public:
     // One cycle on the calling thread: a worker's, or the UI thread's for the first line.
     void RunCycle();
 
-    // The local time now as a line of the data file begins: "%Y/%m/%d,  %H:%M:%S,  ".
-    static std::string FormatTimeStamp();
-
     // Ends the run: sets m_bStopped and closes the file. Waits only for a write in progress,
     // never for a read, so a cycle that ends later writes nothing.
     void Stop();

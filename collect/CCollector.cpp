@@ -1,12 +1,15 @@
 #include "collect/CCollector.h"
 
 #include "collect/CCollectRun.h"
+#include "collect/ColumnsSidecarFile.h"
+#include "collect/DataFileFormat.h"
 #include "collect/ICollectorView.h"
 #include "platform/MessageBox.h"
 #include "platform/TextBytes.h"
 
 #include <algorithm>
 #include <ctime>
+#include <sys/stat.h>
 #include <system_error>
 
 CCollector* g_pCollector = nullptr;
@@ -48,6 +51,11 @@ void CCollector::SetOidList(const std::vector<std::string>& oidList)
     m_oidList = oidList;
 }
 
+void CCollector::SetColumns(const std::vector<datafile::Column>& columns)
+{
+    m_columns = columns;
+}
+
 void CCollector::SetAgent(const QString& agent)
 {
     m_strAgent = agent;
@@ -72,7 +80,7 @@ void CCollector::StartRun()
 {
     if (IsRunActive())
         return; // Start is disabled during a run
-    QString name = QStringLiteral("data") + m_strAgent + QStringLiteral(".txt");
+    QString name = QString::fromStdString(datafile::FileName(m_strAgent.toStdString()));
     std::string path;
     CDataFile::Mode mode;
     for (;;) {
@@ -115,11 +123,31 @@ void CCollector::StartRun()
     m_pDialog->ClearStatusList();
     m_strMessage = QString::asprintf("Saving data in file name : %s.", name.toUtf8().constData());
     m_pDialog->SetStatusText(m_strMessage);
+    WriteColumns(path, mode);
     SetRunControls(true);
     m_pRun = run; // a fresh run: m_bCycleBusy and m_bStopped are clear
     ReapWorkers(std::chrono::milliseconds(0));
     m_timer.start(CollectInterval(m_nPeriod));
     RunCycle(); // the first line is taken at the moment of Start
+}
+
+void CCollector::WriteColumns(const std::string& path, CDataFile::Mode mode)
+{
+    // Taken before the first line's time stamp: the record covers the run from its first line.
+    datafile::ColumnsRecord record;
+    record.start = datafile::LocalWallClock(std::time(nullptr));
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0)
+        record.offset = st.st_size; // where the run's first line goes
+    const bool described = m_columns.size() == m_oidList.size();
+    for (std::size_t i = 0; i < m_oidList.size(); ++i) {
+        datafile::Column column = described ? m_columns[i] : datafile::Column();
+        column.oid = m_oidList[i];
+        record.columns.push_back(std::move(column));
+    }
+    std::string error;
+    if (!WriteColumnsRecord(path, record, mode != CDataFile::Mode::SaveContinuously, error))
+        m_pDialog->AddStatusLine(QStringLiteral("Column names not saved: %1").arg(platform::TextFromBytes(error)), false);
 }
 
 void CCollector::StopRun()
@@ -153,7 +181,7 @@ void CCollector::RunCycle()
 
 std::string CCollector::FormatTimeStamp()
 {
-    return CCollectRun::FormatTimeStamp();
+    return datafile::TimeStampNow();
 }
 
 void CCollector::OnCollectTimer()

@@ -1,4 +1,7 @@
 #pragma once
+#include "collect/CDataFile.h"
+#include "collect/ColumnsSidecar.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -44,6 +47,10 @@ public:
 
     void SetOidList(const QStringList& oidList);
     void SetOidList(const std::vector<std::string>& oidList);
+    // What each OID of the list is (the Generate OID dialog's rows, or a scan's), for the data
+    // file's column sidecar. A list that does not match the OID list is ignored: the sidecar
+    // then records the OIDs alone.
+    void SetColumns(const std::vector<datafile::Column>& columns);
     void SetAgent(const QString& agent);
     // The community's bytes, sent as they are.
     void SetCommunity(const std::string& community);
@@ -53,7 +60,9 @@ public:
     void SetFolder(const std::string& folder);
 
     // Chooses and opens the data file (asking through the File Name dialog when it exists),
-    // switches the window to collecting, starts timer 11 and takes the first line at once.
+    // records the run's columns in the sidecar beside it (a failure is a status line, the run
+    // goes on), switches the window to collecting, starts timer 11 and takes the first line at
+    // once.
     // Ends early, with no run, on Cancel or a file error (shown in a message box).
     void StartRun();
     // Kills the timer, closes the file and switches the window back. Does not wait for a
@@ -63,7 +72,7 @@ public:
     // One cycle of the active run on the calling thread (nothing without a run).
     void RunCycle();
 
-    // The local time now as a data line begins (CCollectRun::FormatTimeStamp).
+    // The local time now as the data file's lines begin (datafile::kTimeStampFormat).
     static std::string FormatTimeStamp();
     // Timer 11's callback, on the UI thread; reaches the collector through g_pCollector.
     static void OnCollectTimer();
@@ -90,6 +99,8 @@ private:
     // Joins the workers that have finished, waiting up to wait for the others.
     void ReapWorkers(std::chrono::milliseconds wait);
     void SetRunControls(bool collecting);
+    // The run's record into the data file's column sidecar.
+    void WriteColumns(const std::string& path, CDataFile::Mode mode);
 
     ICollectorView* const m_pDialog;
     const std::shared_ptr<CViewLink> m_pViewLink;
@@ -101,6 +112,7 @@ private:
     QString m_strError;   // the last file error of StartRun
     QString m_strMessage; // the "Saving data" text of the run
     std::vector<std::string> m_oidList;
+    std::vector<datafile::Column> m_columns;
     QTimer m_timer;       // timer 11
     std::vector<CWorker> m_workers;
 };

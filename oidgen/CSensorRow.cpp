@@ -1,6 +1,7 @@
 #include "oidgen/CSensorRow.h"
 
 #include <cstdio>
+#include <iterator>
 
 std::string CSensorRow::FormatPortLabel(bool bZeroBasedPorts) const
 {
@@ -33,4 +34,14 @@ int CSensorRow::IconIndex() const
     default:
         return kNoIcon;
     }
+}
+
+std::string CSensorRow::TypeName() const
+{
+    // The unit's type numbers, named as its datalog reports name them.
+    static constexpr const char* kNames[] = {
+        "",       "temperature", "4-20ma", "humidity", "water", "atod",    "security", "",       "airflow",
+        "",       "airflow",     "",       "drycontact", "temperature", "voltage", "relay", "motion",
+    };
+    return m_nType >= 0 && m_nType < static_cast<int>(std::size(kNames)) ? kNames[m_nType] : "";
 }

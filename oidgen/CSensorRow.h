@@ -20,6 +20,9 @@ public:
     std::string FormatStatusLabel() const;
     // The image for m_nType: 1 and 13 thermometer, 3 cloud, 8 arrows, anything else none.
     int IconIndex() const;
+    // The sensor type's name ("temperature", "humidity", "4-20ma", ...); empty when the type is
+    // not known (a sub-table row, or a failed type read). Sensor arrays are temperature probes.
+    std::string TypeName() const;
 
     std::string m_strOid;          // value OID to collect; never read during the scan
     std::string m_strDescription;  // as the unit returned it; empty when that read failed

@@ -246,6 +246,7 @@ void COidGenDialog::OnGenOid()
     const int n = m_listSensors->topLevelItemCount();
     m_oidList.clear();
     m_sensorNames.clear();
+    m_columns.clear();
     if (n == 0) {
         SetStatusText(" Cannot generate OID.");
         return;
@@ -255,6 +256,8 @@ void COidGenDialog::OnGenOid()
         if (item->checkState(0) == Qt::Checked) {
             m_oidList.push_back(RowOf(item)->m_strOid);
             m_sensorNames.push_back((item->text(0) + QLatin1Char(' ') + item->text(1)).trimmed().toStdString());
+            const CSensorRow* row = RowOf(item);
+            m_columns.push_back({item->text(0).toStdString(), row->m_strDescription, row->TypeName(), row->m_strOid});
         }
     }
     if (m_oidList.empty()) {

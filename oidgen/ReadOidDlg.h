@@ -1,6 +1,7 @@
 #pragma once
 // The Generate OID dialog: scans the unit on a worker thread behind the busy animation, lists
 // every online sensor with a check box, and builds the OID list from the ticked rows.
+#include "collect/ColumnsSidecar.h"
 #include "oidgen/CSensorScan.h"
 #include "oidgen/IScanView.h"
 
@@ -61,6 +62,9 @@ public:
     // Beside each OID, its row's port label and description ("Port 1 Server room"): the names
     // of the data file's columns in a plot.
     std::vector<std::string> m_sensorNames;
+    // Beside each OID, its row as the list showed it (port label, description, type, OID): what
+    // the data file's column sidecar records.
+    std::vector<datafile::Column> m_columns;
 
 public slots:
     void OnSelectAll();

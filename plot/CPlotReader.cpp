@@ -46,7 +46,34 @@ bool CPlotReader::Open(const QString& path)
         return false;
     }
     m_fd = fd;
+    m_sidecarPath = datafile::SidecarPath(m_pathBytes);
+    LoadSidecar();
     return true;
+}
+
+CPlotReader::SidecarStamp CPlotReader::StampOfSidecar() const
+{
+    SidecarStamp stamp;
+    struct stat st {};
+    if (m_sidecarPath.empty() || ::stat(m_sidecarPath.c_str(), &st) != 0)
+        return stamp;
+    stamp.present = true;
+    stamp.size = st.st_size;
+    stamp.mtime = st.st_mtim.tv_sec;
+    stamp.mtimeNs = st.st_mtim.tv_nsec;
+    stamp.inode = static_cast<std::int64_t>(st.st_ino);
+    return stamp;
+}
+
+bool CPlotReader::SidecarChanged() const
+{
+    return StampOfSidecar() != m_sidecarStamp;
+}
+
+void CPlotReader::LoadSidecar()
+{
+    m_sidecarStamp = StampOfSidecar();
+    m_columns = datafile::CColumnMap(m_sidecarPath.empty() ? datafile::Sidecar() : datafile::ReadSidecar(m_sidecarPath));
 }
 
 void CPlotReader::Close()
@@ -70,6 +97,8 @@ void CPlotReader::Restart()
     m_header = ReportSeries();
     m_nReportSeries = kUnresolved;
     m_bRestarted = true;
+    if (m_fd >= 0)
+        LoadSidecar();
 }
 
 bool CPlotReader::TakeRestarted()
@@ -100,6 +129,8 @@ CPlotReader::Status CPlotReader::Read(std::int64_t maxBytes)
         if (!Open(path))
             return Status::Failed;
         m_bRestarted = true;
+    } else if (!m_bRange && m_kind != Kind::Report && SidecarChanged()) {
+        Restart(); // a run started with another list, or the names were mended: all named anew
     }
     if (m_buffer.empty())
         m_buffer.resize(static_cast<std::size_t>(kReadChunk));
@@ -151,6 +182,7 @@ std::unique_ptr<CPlotReader> CPlotReader::RangeReader(std::int64_t from, std::in
     range->m_nTo = to;
     range->m_kind = m_kind;
     range->m_reportSeries = m_reportSeries;
+    range->m_columns = m_columns;
     // Only what this reader has taken: a line still being written is not in the index yet.
     range->m_spans = m_index.SpansFor(from, to, m_nOffset);
     if (!range->m_spans.empty())
@@ -170,6 +202,7 @@ void CPlotReader::EnterSpan()
     m_header = span.series >= 0 && static_cast<std::size_t>(span.series) < m_reportSeries.size()
                    ? m_reportSeries[static_cast<std::size_t>(span.series)]
                    : ReportSeries();
+    m_columns.SetRecord(span.series); // for a data file, the run of the span's first line
 }
 
 void CPlotReader::TakeChunk(const char* data, std::size_t size, std::int64_t at)
@@ -256,10 +289,13 @@ void CPlotReader::ParseDataLine(std::string_view line)
         ++m_counters.malformed;
         return;
     }
+    const std::int64_t unnamedBefore = m_columns.UnnamedValues();
+    m_columns.Resolve(t, m_nLineStart, m_values.size(), m_seriesOf);
+    m_counters.unnamedValues += m_columns.UnnamedValues() - unnamedBefore;
     if (!m_bRange)
-        m_index.Add(m_nLineStart, t, 0);
+        m_index.Add(m_nLineStart, t, m_columns.Record());
     for (std::size_t i = 0; i < m_values.size(); ++i)
-        AddValue(i < static_cast<std::size_t>(kMaxSeries) ? static_cast<int>(i) : -1, t, m_values[i]);
+        AddValue(m_seriesOf[i], t, m_values[i]);
 }
 
 int CPlotReader::ReportSeriesIndex()

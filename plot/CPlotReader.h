@@ -1,4 +1,5 @@
 #pragma once
+#include "collect/ColumnsSidecar.h"
 #include "plot/CPlotDecimator.h"
 #include "plot/CPlotIndex.h"
 
@@ -14,7 +15,9 @@
 // is that of its first line that matches a known format; lines of the other kind or of no
 // known format are skipped and counted.
 //
-// Data file: one series per value column (named by the caller, who may know the sensors).
+// Data file: one series per sensor, named from the column sidecar beside the file (the record of
+// the run each line belongs to), "Column n" for lines no record covers. A sidecar that changes
+// (a new run started) makes the file be read again from the start.
 // Report: one series per sensor description and unit of measure found in its headers (a file
 // the download appended to several times holds one report after the other), values as written
 // (tenths already shown as decimals).
@@ -42,6 +45,7 @@ public:
         std::int64_t notNumbers = 0; // values left out because they are not numbers
         std::int64_t extraColumns = 0; // values past kMaxSeries columns, left out
         int partial = 0;             // 1 while the file ends in a line without its line end
+        std::int64_t unnamedValues = 0; // data-file values no sidecar record names
     };
 
     struct ReportSeries {
@@ -81,6 +85,8 @@ public:
     const CPlotDecimator& Data() const { return m_data; }
     // One entry per report series, in the order of their series numbers.
     const std::vector<ReportSeries>& ReportSeriesInfo() const { return m_reportSeries; }
+    // A data file's series: names and sensors from the sidecar (what it read of it, too).
+    const datafile::CColumnMap& Columns() const { return m_columns; }
     // Bytes read and taken so far.
     std::int64_t Offset() const { return m_nOffset; }
 
@@ -136,4 +142,17 @@ private:
     static constexpr int kUnresolved = -2; // the header changed: look its series up (-1: none)
     int m_nReportSeries = kUnresolved;
     std::vector<std::string_view> m_values; // scratch for data lines
+    // Data file: the sidecar's path, what it held when read, and its identity then.
+    bool SidecarChanged() const;
+    void LoadSidecar();
+    std::string m_sidecarPath;
+    datafile::CColumnMap m_columns;
+    struct SidecarStamp {
+        bool present = false;
+        std::int64_t size = 0, mtime = 0, mtimeNs = 0, inode = 0;
+        bool operator==(const SidecarStamp&) const = default;
+    };
+    SidecarStamp StampOfSidecar() const;
+    SidecarStamp m_sidecarStamp;
+    std::vector<int> m_seriesOf; // scratch: the series of each value of a line
 };

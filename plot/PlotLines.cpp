@@ -4,7 +4,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace plotlines {
 
@@ -69,54 +68,7 @@ bool StartsWith(std::string_view s, std::string_view prefix)
     return s.substr(0, prefix.size()) == prefix;
 }
 
-// Howard Hinnant's days-from-civil: days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t y, int m, int d)
-{
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153u * static_cast<unsigned>(m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 } // namespace
-
-std::optional<std::int64_t> WallClockSeconds(int year, int month, int day, int hour, int minute, int second)
-{
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59 || hour < 0 || minute < 0
-        || second < 0)
-        return std::nullopt;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (day > kDays[month - 1] + (month == 2 && leap ? 1 : 0))
-        return std::nullopt;
-    return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
-}
-
-std::string FormatWallClock(std::int64_t t)
-{
-    std::int64_t days = t / 86400;
-    std::int64_t rest = t % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    // civil-from-days, the inverse of DaysFromCivil.
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04lld/%02u/%02u %02d:%02d:%02d", static_cast<long long>(y), m, d,
-                  static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
-    return text;
-}
 
 bool ParseDataLine(std::string_view line, std::int64_t& t, std::vector<std::string_view>& values)
 {

@@ -1,4 +1,6 @@
 #pragma once
+#include "collect/DataFileFormat.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,15 +12,13 @@
 // whole, never half read.
 namespace plotlines {
 
-// Seconds from 1970-01-01 00:00:00 of a calendar date and time taken as UTC; nothing for a
-// date or time that does not exist (February 30, 24:00, second 60).
-std::optional<std::int64_t> WallClockSeconds(int year, int month, int day, int hour, int minute, int second);
-// The inverse, formatted "YYYY/MM/DD HH:MM:SS".
-std::string FormatWallClock(std::int64_t t);
+// The files' wall-clock seconds, from the data file's format (collect/DataFileFormat.h).
+using datafile::FormatWallClock;
+using datafile::WallClockSeconds;
 
-// A data file line: "YYYY/MM/DD,  HH:MM:SS,  v1,  v2…". The blanks after each comma may be
-// any number of blanks or tabs, but at least one: a comma inside a value ("1,5") does not cut
-// it. values receives the value texts unchanged, empty ones included, so every value keeps
+// A data file line: "YYYY/MM/DD,  HH:MM:SS,  v1,  v2…" (datafile::FormatLine). The blanks
+// after each comma may be any number of blanks or tabs, but at least one: a comma inside a
+// value ("1,5") does not cut it. values receives the value texts unchanged, empty ones included, so every value keeps
 // its column.
 bool ParseDataLine(std::string_view line, std::int64_t& t, std::vector<std::string_view>& values);
 

@@ -1,11 +1,14 @@
 #include "ui/CPlotChart.h"
 
+#include "collect/ColumnsSidecar.h"
+#include "platform/TextBytes.h"
 #include "plot/CPlotReader.h"
 #include "plot/PlotLines.h"
 #include "plot/PlotTimeAxis.h"
 
 #include <QCategoryAxis>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -15,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -44,12 +48,77 @@ QString ReportSeriesName(const CPlotReader::ReportSeries& s)
     return unit.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, unit);
 }
 
+// A value axis over lo..hi with a margin; readings that never go below zero keep zero as
+// the axis's floor.
+void SetValueRange(QValueAxis* axis, double lo, double hi)
+{
+    const double margin = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::abs(hi) * 0.05);
+    axis->setRange(lo >= 0 && lo - margin < 0 ? 0 : lo - margin, hi + margin);
+    axis->applyNiceNumbers();
+}
+
 QString Plural(std::int64_t n, const char* one, const char* many)
 {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
 
+// Why values have no column name, with how many; empty when all are named.
+QString NamesNoteFor(const CPlotReader& reader)
+{
+    const datafile::Sidecar& sidecar = reader.Columns().Contents();
+    const QString name = platform::TextFromBytes(datafile::SidecarPath(platform::EscapedBytes(QFileInfo(reader.Path()).fileName())));
+    const std::int64_t unnamed = reader.Count().unnamedValues;
+    QStringList parts;
+    if (sidecar.error != 0)
+        parts << QStringLiteral("%1 could not be read (%2)").arg(name, QString::fromLocal8Bit(std::strerror(sidecar.error)));
+    else if (!sidecar.found && unnamed > 0)
+        parts << QStringLiteral("no %1 beside the file names the columns").arg(name);
+    if (sidecar.dropped > 0)
+        parts << QStringLiteral("%1 in %2 left out").arg(Plural(sidecar.dropped, "damaged entry", "damaged entries"), name);
+    if (unnamed > 0)
+        parts << Plural(unnamed, "value", "values") + QStringLiteral(" without a column name (\"Column n\")");
+    if (parts.isEmpty())
+        return QString();
+    QString text = parts.join(QStringLiteral("; ")) + QLatin1Char('.');
+    text[0] = text[0].toUpper();
+    return text;
+}
+
 } // namespace
+
+std::vector<bool> CPlotChart::RightAxisSeries(const std::vector<CPlotSummary>& summaries)
+{
+    std::vector<bool> right(summaries.size(), false);
+    // Each series' size: its largest value, however signed. All-zero series fit either axis.
+    std::vector<std::pair<double, std::size_t>> sizes;
+    for (std::size_t i = 0; i < summaries.size(); ++i) {
+        const double size = std::max(std::abs(summaries[i].vMin), std::abs(summaries[i].vMax));
+        if (summaries[i].count > 0 && size > 0)
+            sizes.emplace_back(std::log10(size), i);
+    }
+    if (sizes.size() < 2)
+        return right;
+    std::sort(sizes.begin(), sizes.end());
+    if (sizes.back().first - sizes.front().first < std::log10(kAxisSplitRatio))
+        return right;
+    std::size_t cut = 0; // the gap after sizes[cut]
+    for (std::size_t k = 0; k + 1 < sizes.size(); ++k)
+        if (sizes[k + 1].first - sizes[k].first > sizes[cut + 1].first - sizes[cut].first)
+            cut = k;
+    if (sizes[cut + 1].first - sizes[cut].first < std::log10(kAxisGapRatio))
+        return right;
+    const std::size_t small = cut + 1, large = sizes.size() - small;
+    const bool largeRight = large <= small;
+    for (std::size_t k = 0; k < sizes.size(); ++k)
+        if ((k > cut) == largeRight)
+            right[sizes[k].second] = true;
+    return right;
+}
+
+bool CPlotChart::IsOnRightAxis(int series) const
+{
+    return series >= 0 && static_cast<std::size_t>(series) < m_onRight.size() && m_onRight[static_cast<std::size_t>(series)];
+}
 
 CPlotChart::CPlotChart(QGraphicsItem* parent) : QChart(parent)
 {
@@ -58,6 +127,9 @@ CPlotChart::CPlotChart(QGraphicsItem* parent) : QChart(parent)
     m_axisValue = new QValueAxis(this);
     addAxis(m_axisTime, Qt::AlignBottom);
     addAxis(m_axisValue, Qt::AlignLeft);
+    m_axisRight = new QValueAxis(this);
+    addAxis(m_axisRight, Qt::AlignRight);
+    m_axisRight->setVisible(false);
     legend()->setAlignment(Qt::AlignBottom);
     legend()->setShowToolTips(true);
     connect(m_axisTime, &QValueAxis::rangeChanged, this, [this] {
@@ -98,8 +170,15 @@ void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNam
         if (reader.FileKind() == CPlotReader::Kind::Report
             && i < static_cast<int>(reader.ReportSeriesInfo().size()))
             name = ReportSeriesName(reader.ReportSeriesInfo()[static_cast<std::size_t>(i)]);
-        else if (i < columnNames.size() && !columnNames[i].trimmed().isEmpty())
-            name = PlainName(columnNames[i].toStdString());
+        else if (reader.FileKind() == CPlotReader::Kind::DataFile && i < static_cast<int>(reader.Columns().SeriesCount())) {
+            const int column = reader.Columns().UnnamedIndex(i);
+            if (column < 0)
+                name = PlainName(reader.Columns().Name(i));
+            else if (column < columnNames.size() && !columnNames[column].trimmed().isEmpty())
+                name = PlainName(columnNames[column].toStdString());
+            else
+                name = QStringLiteral("Column %1").arg(column + 1);
+        }
         if (name.isEmpty())
             name = QStringLiteral("Column %1").arg(i + 1);
         m_names.append(name);
@@ -114,6 +193,7 @@ void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNam
         addSeries(series);
         series->attachAxis(m_axisTime);
         series->attachAxis(m_axisValue);
+        m_onRight.push_back(false);
         connect(series, &QLineSeries::hovered, this,
                 [this, index](const QPointF& point, bool state) { OnHovered(index, point, state); });
         for (QLegendMarker* marker : legend()->markers(series))
@@ -122,30 +202,37 @@ void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNam
     }
     m_full.assign(static_cast<std::size_t>(count), {});
     m_summaries.assign(static_cast<std::size_t>(count), {});
-    double lo = 0, hi = 0;
-    bool any = false;
-    double tFrom = 0, tTo = 0;
     for (int i = 0; i < count; ++i) {
         const auto si = static_cast<std::size_t>(i);
         m_full[si] = data.Points(i);
         m_summaries[si] = data.Summary(i);
+    }
+    const std::vector<bool> right = RightAxisSeries(m_summaries);
+    double lo = 0, hi = 0, rightLo = 0, rightHi = 0;
+    bool anyLeft = false, anyRight = false, any = false;
+    double tFrom = 0, tTo = 0;
+    for (int i = 0; i < count; ++i) {
+        const auto si = static_cast<std::size_t>(i);
+        if (right[si] != m_onRight[si]) {
+            m_series[si]->detachAxis(right[si] ? m_axisValue : m_axisRight);
+            m_series[si]->attachAxis(right[si] ? m_axisRight : m_axisValue);
+            m_onRight[si] = right[si];
+        }
         // Qt Charts shows series names as rich text: the file's text goes in escaped.
-        m_series[si]->setName(m_names[i].toHtmlEscaped());
+        m_series[si]->setName(right[si] ? QStringLiteral("%1 (right axis)").arg(m_names[i].toHtmlEscaped())
+                                        : m_names[i].toHtmlEscaped());
         const CPlotSummary& s = m_summaries[si];
         if (s.count == 0)
             continue;
-        if (!any) {
-            lo = s.vMin;
-            hi = s.vMax;
-            tFrom = static_cast<double>(s.tFirst);
-            tTo = static_cast<double>(s.tLast);
-            any = true;
-        } else {
-            lo = std::min(lo, s.vMin);
-            hi = std::max(hi, s.vMax);
-            tFrom = std::min(tFrom, static_cast<double>(s.tFirst));
-            tTo = std::max(tTo, static_cast<double>(s.tLast));
-        }
+        double& axisLo = right[si] ? rightLo : lo;
+        double& axisHi = right[si] ? rightHi : hi;
+        bool& axisAny = right[si] ? anyRight : anyLeft;
+        axisLo = axisAny ? std::min(axisLo, s.vMin) : s.vMin;
+        axisHi = axisAny ? std::max(axisHi, s.vMax) : s.vMax;
+        axisAny = true;
+        tFrom = any ? std::min(tFrom, static_cast<double>(s.tFirst)) : static_cast<double>(s.tFirst);
+        tTo = any ? std::max(tTo, static_cast<double>(s.tLast)) : static_cast<double>(s.tLast);
+        any = true;
     }
     if (!any) {
         // Nothing yet (a run's file before its first line): the last minute, in local time as
@@ -161,10 +248,10 @@ void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNam
         tFrom -= 5;
         tTo += 5;
     }
-    const double margin = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::abs(hi) * 0.05);
-    // Readings that never go below zero keep zero as the axis's floor.
-    m_axisValue->setRange(lo >= 0 && lo - margin < 0 ? 0 : lo - margin, hi + margin);
-    m_axisValue->applyNiceNumbers();
+    SetValueRange(m_axisValue, lo, hi);
+    m_axisRight->setVisible(anyRight);
+    if (anyRight)
+        SetValueRange(m_axisRight, rightLo, rightHi);
     ShowPoints();
     m_fullFrom = tFrom;
     m_fullTo = tTo;
@@ -185,6 +272,7 @@ void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNam
     if (c.extraColumns > 0)
         skipped << Plural(c.extraColumns, "value", "values")
                 + QStringLiteral(" past column %1 left out").arg(CPlotReader::kMaxSeries);
+    m_strNamesNote = reader.FileKind() == CPlotReader::Kind::DataFile ? NamesNoteFor(reader) : QString();
     m_strSkipped = skipped.isEmpty() ? QString()
                                      : Plural(c.lines, "line", "lines") + QStringLiteral(" read: ") + skipped.join(QStringLiteral("; "))
             + QLatin1Char('.');
@@ -342,8 +430,9 @@ QString CPlotChart::TextAlternative() const
             lines << QStringLiteral("%1: no values.").arg(m_names[i]);
             continue;
         }
+        const QString name = IsOnRightAxis(i) ? m_names[i] + QStringLiteral(" (right axis)") : m_names[i];
         lines << QStringLiteral("%1: %2 from %3 to %4; minimum %5, maximum %6, latest %7 (%8).")
-                     .arg(m_names[i], Plural(s.count, "value", "values"), FormatTime(static_cast<double>(s.tFirst)),
+                     .arg(name, Plural(s.count, "value", "values"), FormatTime(static_cast<double>(s.tFirst)),
                           FormatTime(static_cast<double>(s.tLast)), FormatValue(s.vMin), FormatValue(s.vMax),
                           FormatValue(s.latest.v), FormatTime(static_cast<double>(s.latest.t)));
     }

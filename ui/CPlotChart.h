@@ -22,9 +22,12 @@ public:
     explicit CPlotChart(QGraphicsItem* parent = nullptr);
     ~CPlotChart() override;
 
-    // Takes the reader's series. Data-file columns are named from columnNames (the known
-    // sensors), "Column N" past its end; report series by description and unit. Keeps the
-    // zoom the user chose; otherwise shows everything.
+    // Takes the reader's series. Data-file series are named from the file's column sidecar;
+    // a column no sidecar record names takes columnNames' entry (sensors the caller knows), or
+    // "Column N". Report series by description and unit. Keeps the zoom the user chose;
+    // otherwise shows everything. Series whose values are of another size than the others (a
+    // current near 230 beside temperatures near 20) are drawn against a second value axis on
+    // the right, so each stays readable.
     void SetData(const CPlotReader& reader, const QStringList& columnNames = {});
 
     int SeriesCount() const { return static_cast<int>(m_series.size()); }
@@ -37,6 +40,18 @@ public:
     QString TextAlternative() const;
     // What was skipped and why, for under the chart; empty when nothing was.
     QString SkippedText() const { return m_strSkipped; }
+    // Which columns have no name and why (no sidecar, entries of it damaged); empty when every
+    // value is named.
+    QString NamesNote() const { return m_strNamesNote; }
+    // True when the series is drawn against the right value axis.
+    bool IsOnRightAxis(int series) const;
+    // Which series go on the right axis, from the largest value (by size) of each: split at the
+    // widest gap in order of size when the largest is more than kAxisSplitRatio times the
+    // smallest and the gap alone is a factor of kAxisGapRatio; the group with fewer series goes
+    // right. Series that are all zero, or have no values, stay left.
+    static std::vector<bool> RightAxisSeries(const std::vector<CPlotSummary>& summaries);
+    static constexpr double kAxisSplitRatio = 8;
+    static constexpr double kAxisGapRatio = 3;
     // "<series>: <time>  <value>" for the point of series nearest to time x (seconds).
     QString ReadOut(int series, double x) const;
 
@@ -75,6 +90,8 @@ private:
 
     QCategoryAxis* m_axisTime = nullptr;
     QValueAxis* m_axisValue = nullptr;
+    QValueAxis* m_axisRight = nullptr;
+    std::vector<bool> m_onRight;
     std::vector<QLineSeries*> m_series; // owned by the chart
     std::vector<std::vector<CPlotPoint>> m_full;   // the whole file, decimated
     std::vector<std::vector<CPlotPoint>> m_detail; // a zoomed range at full resolution
@@ -85,6 +102,7 @@ private:
     std::vector<CPlotSummary> m_summaries;
     QStringList m_names;
     QString m_strSkipped;
+    QString m_strNamesNote;
     double m_fullFrom = 0;
     double m_fullTo = 1;
     bool m_bZoomed = false;

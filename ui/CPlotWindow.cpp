@@ -2,12 +2,15 @@
 
 #include "platform/FileError.h"
 #include "platform/MessageBox.h"
+#include "platform/ModalDialog.h"
 #include "platform/TextBytes.h"
 #include "plot/CPlotReader.h"
+#include "plot/CsvExport.h"
 #include "ui/CPlotChart.h"
 
 #include <QChartView>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QFutureWatcher>
@@ -109,6 +112,10 @@ CPlotWindow::CPlotWindow(const QString& path, const QStringList& columnNames, bo
     m_labelSkipped->setTextFormat(Qt::PlainText);
     m_labelSkipped->setWordWrap(true);
     m_labelSkipped->setText(QStringLiteral("Reading..."));
+    m_labelNames = new QLabel(this);
+    m_labelNames->setTextFormat(Qt::PlainText);
+    m_labelNames->setWordWrap(true);
+    m_labelNames->hide();
     auto* summaryLabel = new QLabel(QStringLiteral("Summary"), this);
     m_editSummary = new QPlainTextEdit(this);
     m_editSummary->setReadOnly(true);
@@ -117,22 +124,27 @@ CPlotWindow::CPlotWindow(const QString& path, const QStringList& columnNames, bo
     summaryLabel->setBuddy(m_editSummary);
     m_btnResetZoom = new QPushButton(QStringLiteral("Reset Zoom"), this);
     m_btnResetZoom->setAccessibleName(m_btnResetZoom->text());
+    m_btnExport = new QPushButton(QStringLiteral("Export to CSV..."), this);
+    m_btnExport->setAccessibleName(m_btnExport->text());
     m_btnClose = new QPushButton(QStringLiteral("Close"), this);
     m_btnClose->setAccessibleName(m_btnClose->text());
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_labelReadOut, 1);
     buttons->addWidget(m_btnResetZoom);
+    buttons->addWidget(m_btnExport);
     buttons->addWidget(m_btnClose);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_view, 1);
     layout->addLayout(buttons);
     layout->addWidget(m_labelSkipped);
+    layout->addWidget(m_labelNames);
     layout->addWidget(summaryLabel);
     layout->addWidget(m_editSummary);
 
     connect(m_btnResetZoom, &QPushButton::clicked, m_chart, &CPlotChart::ResetZoom);
     connect(m_btnClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_btnExport, &QPushButton::clicked, this, &CPlotWindow::OnExportCsv);
     connect(m_chart, &CPlotChart::ReadOutChanged, this, &CPlotWindow::ShowReadOut);
     connect(m_chart, &CPlotChart::ZoomChanged, this, &CPlotWindow::OnZoomChanged);
     m_timerDetail = new QTimer(this);
@@ -182,6 +194,11 @@ QString CPlotWindow::ReadOutText() const
 QString CPlotWindow::SkippedText() const
 {
     return m_labelSkipped->text();
+}
+
+QString CPlotWindow::NamesText() const
+{
+    return m_labelNames->text();
 }
 
 void CPlotWindow::SetColumnNames(const QStringList& names)
@@ -307,11 +324,39 @@ void CPlotWindow::Redraw()
     const QString skipped = m_chart->SkippedText();
     m_labelSkipped->setText(skipped.isEmpty() ? QStringLiteral("%1 lines read, none skipped.").arg(m_pReader->Count().lines)
                                               : skipped);
+    m_labelNames->setText(m_chart->NamesNote());
+    m_labelNames->setVisible(!m_chart->NamesNote().isEmpty());
     const QString summary = m_chart->TextAlternative();
     m_view->setAccessibleDescription(summary);
     if (m_editSummary->toPlainText() != summary)
         m_editSummary->setPlainText(summary);
     emit Updated();
+}
+
+void CPlotWindow::OnExportCsv()
+{
+    const QFileInfo shown(m_strShownPath);
+    QFileDialog dialog(this, QStringLiteral("Export to CSV"), shown.path(), QStringLiteral("CSV files (*.csv);;All files (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.selectFile(shown.completeBaseName() + QStringLiteral(".csv"));
+    if (platform::ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    ExportCsv(platform::EscapedBytes(dialog.selectedFiles().first()));
+}
+
+bool CPlotWindow::ExportCsv(const std::string& out)
+{
+    const csvexport::Result result = csvexport::Export(m_pReader->Path(), out);
+    if (!result.ok) {
+        const QString failed = result.inputFailed ? m_strShownPath : platform::TextFromBytes(out);
+        const QString text = platform::FileErrorText(result.error, failed);
+        m_labelReadOut->setText(text);
+        platform::MessageBox(text);
+        return false;
+    }
+    m_labelReadOut->setText(QStringLiteral("Exported %1 rows to %2.").arg(result.rows).arg(platform::TextFromBytes(out)));
+    return true;
 }
 
 void CPlotWindow::ShowReadOut(const QString& text)

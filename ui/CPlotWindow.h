@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class CPlotChart;
 class CPlotReader;
@@ -41,11 +42,18 @@ public:
     // Reads the values timed from..to at full resolution in the background and shows them if
     // the chart is still zoomed; a request made meanwhile supersedes it (its result is dropped).
     void ShowDetail(double from, double to);
+    // "Export to CSV...": asks where, then writes the file as CSV there (see plot/CsvExport.h).
+    void OnExportCsv();
+    // Writes the file as CSV to out (bytes); the outcome goes to the read-out line, a failure
+    // also to a message box. True when written.
+    bool ExportCsv(const std::string& out);
 
     CPlotChart* Chart() const { return m_chart; }
     QChartView* ChartView() const;
     QString ReadOutText() const;
     QString SkippedText() const;
+    // The chart's note on columns without names (empty when all have one).
+    QString NamesText() const;
     const CPlotReader& Reader() const { return *m_pReader; }
 
     // Opens a plot window for path, or tells the user why it cannot (message box). Returns the
@@ -73,8 +81,10 @@ private:
     QChartView* m_view = nullptr;
     QLabel* m_labelReadOut = nullptr;
     QLabel* m_labelSkipped = nullptr;
+    QLabel* m_labelNames = nullptr; // why columns have no names, when any have none
     QPlainTextEdit* m_editSummary = nullptr;
     QPushButton* m_btnResetZoom = nullptr;
+    QPushButton* m_btnExport = nullptr;
     QPushButton* m_btnClose = nullptr;
     QTimer* m_timerRead = nullptr;
     QTimer* m_timerLive = nullptr;

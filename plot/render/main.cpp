@@ -160,5 +160,7 @@ int main(int argc, char** argv)
     std::printf("%s\n", qPrintable(chart->TextAlternative()));
     if (!chart->SkippedText().isEmpty())
         std::printf("%s\n", qPrintable(chart->SkippedText()));
+    if (!chart->NamesNote().isEmpty())
+        std::printf("%s\n", qPrintable(chart->NamesNote()));
     return 0;
 }

@@ -173,7 +173,14 @@ TEST_F(CliCollect, AValueCannotForgeLinesInTheFileOrTheOutput)
 
     CollectProcess run(Collect({"--oids", m_oids}));
     ASSERT_TRUE(WaitForLines(3));
+    // A line is shown once it is in the file: wait for the third on standard output too.
+    QByteArray out;
+    ASSERT_TRUE(WaitUntil([&] {
+        out += run.m_process.readAllStandardOutput();
+        return out.count('\n') >= 3;
+    }, 15000));
     EXPECT_EQ(run.Stop(), 0);
+    out += run.m_process.readAllStandardOutput();
     const QByteArray file = ReadAll(DataFile());
     QList<QByteArray> lines = file.split('\n');
     EXPECT_TRUE(lines.takeLast().isEmpty()) << "the file ends with a whole line";
@@ -182,7 +189,7 @@ TEST_F(CliCollect, AValueCannotForgeLinesInTheFileOrTheOutput)
         ASSERT_TRUE(text.endsWith('\r')) << text.toStdString();
         EXPECT_TRUE(line.match(QString::fromLatin1(text.chopped(1))).hasMatch()) << text.toStdString();
     }
-    QList<QByteArray> shown = run.m_process.readAllStandardOutput().split('\n');
+    QList<QByteArray> shown = out.split('\n');
     EXPECT_TRUE(shown.takeLast().isEmpty());
     EXPECT_GE(shown.size(), 3);
     for (const QByteArray& text : shown)

@@ -66,6 +66,7 @@ protected:
                 return std::nullopt;
             generate->m_oidList = kOids;
             generate->m_sensorNames = {"Port 1 A", "Port 2 B"};
+            generate->m_columns = {{"Port 1", "A", "temperature", kOids[0]}, {"Port 2", "B", "humidity", kOids[1]}};
             return QDialog::Accepted;
         });
         Click(CMainDialog::IdGetOid);

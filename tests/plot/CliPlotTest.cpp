@@ -49,7 +49,9 @@ TEST(CliPlot, DrawsThePictureAndPrintsTheSummary)
                                       "Column 2: 1 value from 2026/12/08 05:00:00 to 2026/12/08 05:00:00; minimum 45, "
                                       "maximum 45, latest 45 (2026/12/08 05:00:00).\n"
                                       "3 lines read: 1 line not in a known format skipped; 1 value that is not a number "
-                                      "left out.\n"));
+                                      "left out.\n"
+                                      "No data127.0.0.2.columns beside the file names the columns; 4 values without a "
+                                      "column name (\"Column n\").\n"));
     EXPECT_EQ(run.err, QString());
     const QImage image(png);
     EXPECT_EQ(image.size(), QSize(640, 400));
