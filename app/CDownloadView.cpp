@@ -1,6 +1,6 @@
 #include "app/CDownloadView.h"
 
-#include "app/CMainDialog.h"
+#include "app/IDownloadWindow.h"
 #include "platform/MessageBox.h"
 #include "platform/TextBytes.h"
 #include "platform/UiThread.h"
@@ -33,43 +33,43 @@ QString Line(const std::string& text)
 
 } // namespace
 
-CDownloadView::CDownloadView(CMainDialog* dialog) : m_pDialog(dialog) {}
+CDownloadView::CDownloadView(QObject* owner, IDownloadWindow* window) : m_pOwner(owner), m_pWindow(window) {}
 
 template <typename Fn>
 void CDownloadView::Call(Fn fn)
 {
     platform::SendToUi([this, &fn] {
-        if (CMainDialog* dialog = m_pDialog.data())
-            fn(*dialog);
+        if (m_pOwner)
+            fn(*m_pWindow);
     }, m_bClosed);
 }
 
 void CDownloadView::AddStatusLine(const std::string& text, bool isFileLink)
 {
-    Call([&](CMainDialog& d) { d.AddStatusLine(Line(text), isFileLink); });
+    Call([&](IDownloadWindow& d) { d.AddStatusLine(Line(text), isFileLink); });
 }
 
 std::string CDownloadView::GetStatusText()
 {
     std::string text;
-    Call([&](CMainDialog& d) { text = d.GetStatusText().toStdString(); });
+    Call([&](IDownloadWindow& d) { text = d.GetStatusText().toStdString(); });
     return text;
 }
 
 void CDownloadView::SetStatusText(const std::string& text)
 {
-    Call([&](CMainDialog& d) { d.SetStatusText(Shown(text)); });
+    Call([&](IDownloadWindow& d) { d.SetStatusText(Shown(text)); });
 }
 
 void CDownloadView::ClearStatusList()
 {
-    Call([](CMainDialog& d) { d.ClearStatusList(); });
+    Call([](IDownloadWindow& d) { d.ClearStatusList(); });
 }
 
 void CDownloadView::MessageBox(const std::string& text)
 {
     // On the window thread the box runs at once, so it is dropped like any call once closed.
-    Call([&](CMainDialog&) { platform::MessageBox(Shown(text)); });
+    Call([&](IDownloadWindow&) { platform::MessageBox(Shown(text)); });
 }
 
 void CDownloadView::ShowProgress(int pairsDone, int pairCount, int records, int recordCount)
@@ -77,23 +77,23 @@ void CDownloadView::ShowProgress(int pairsDone, int pairCount, int records, int 
     if (m_bClosed)
         return;
     // Posted, not waited for: the bar is for the eye only, and the queue keeps the order.
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [dialog = m_pDialog, pairsDone, pairCount, records, recordCount] {
-        if (dialog)
-            dialog->ShowDownloadProgress(pairsDone, pairCount, records, recordCount);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [owner = m_pOwner, window = m_pWindow, pairsDone, pairCount, records, recordCount] {
+        if (owner)
+            window->ShowDownloadProgress(pairsDone, pairCount, records, recordCount);
     }, Qt::QueuedConnection);
 }
 
 void CDownloadView::HideProgress()
 {
-    Call([](CMainDialog& d) { d.HideDownloadProgress(); });
+    Call([](IDownloadWindow& d) { d.HideDownloadProgress(); });
 }
 
 void CDownloadView::EnableDownloadControls()
 {
-    Call([](CMainDialog& d) { d.OnDownloadFinished(); });
+    Call([](IDownloadWindow& d) { d.OnDownloadFinished(); });
 }
 
 void CDownloadView::HaltProgram(int exitStatus)
 {
-    Call([exitStatus](CMainDialog& d) { d.HaltProgram(exitStatus); });
+    Call([exitStatus](IDownloadWindow& d) { d.HaltProgram(exitStatus); });
 }

@@ -1,18 +1,20 @@
 #pragma once
 #include "download/IDownloadView.h"
 
+#include <QObject>
 #include <QPointer>
 
 #include <atomic>
 
-class CMainDialog;
+class IDownloadWindow;
 
 // The main window as the download sees it. Each call is carried whole to the window thread
 // while the download waits; progress alone is posted without waiting. Once Close() has run
 // (on the window thread, before the window waits for the download) every call is dropped.
 class CDownloadView : public IDownloadView {
 public:
-    explicit CDownloadView(CMainDialog* dialog);
+    // window is the object behind owner (the main window); once owner is gone nothing reaches it.
+    CDownloadView(QObject* owner, IDownloadWindow* window);
 
     void AddStatusLine(const std::string& text, bool isFileLink) override;
     std::string GetStatusText() override;
@@ -32,6 +34,7 @@ private:
     void Call(Fn fn);
 
     // Set once; the window waits for the download before it goes, so the download may copy it.
-    const QPointer<CMainDialog> m_pDialog;
+    const QPointer<QObject> m_pOwner;
+    IDownloadWindow* const m_pWindow;
     std::atomic<bool> m_bClosed {false};
 };

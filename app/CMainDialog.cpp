@@ -70,12 +70,12 @@ void CMainDialog::OnInitDialog()
     LoadSettings();
     m_checkOverwrite->setChecked(m_bOverwriteFile);
     m_checkLocalTimezone->setChecked(m_bUseLocalTimezone);
-    SetStatusLamp(1);
+    SetStatusLamp(kLampIdle);
     SetStatusText(QStringLiteral("Ready..."));
     m_btnStart->setEnabled(false);
     m_btnStop->setEnabled(false);
     m_oidList.clear();
-    m_pDownloadView = std::make_unique<CDownloadView>(this);
+    m_pDownloadView = std::make_unique<CDownloadView>(this, this);
     m_pDownload = std::make_unique<CDownloadDriver>(m_getdata, m_report, *m_pDownloadView);
     m_bCollecting = false;
     connect(m_listStatus, &CStatusListBox::PlotRequested, this,
@@ -121,8 +121,9 @@ void CMainDialog::SetStatusLamp(int state)
         const char* meaning; // what a screen reader says instead of the colour
     };
     static constexpr Lamp kLamps[] = {{146, "Idle"}, {147, "Collecting"}, {148, "Last read failed"}};
-    if (state >= 1 && state <= 3) {
-        const Lamp& lamp = kLamps[state - 1];
+    static_assert(kLampCollecting == kLampIdle + 1 && kLampReadFailed == kLampIdle + 2, "kLamps in state order");
+    if (state >= kLampIdle && state <= kLampReadFailed) {
+        const Lamp& lamp = kLamps[state - kLampIdle];
         m_animation->LoadResourcePicture(lamp.picture, QStringLiteral("GIF"));
         m_animation->setAccessibleDescription(QLatin1String(lamp.meaning));
     }

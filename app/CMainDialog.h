@@ -1,6 +1,7 @@
 #pragma once
 #include "app/CSettings.h"
 #include "app/CTrayDialog.h"
+#include "app/IDownloadWindow.h"
 #include "collect/ColumnsSidecar.h"
 #include "collect/ICollectorView.h"
 #include "download/CDatalogReport.h"
@@ -28,7 +29,7 @@ class QPushButton;
 //
 // Template 102, laid out in dialog units. Control ids are kept as the widgets' object names
 // ("1000", ...), so GetDlgItem finds them.
-class CMainDialog : public CTrayDialog, public ICollectorView {
+class CMainDialog : public CTrayDialog, public ICollectorView, public IDownloadWindow {
     Q_OBJECT
 public:
     enum ControlId {
@@ -54,7 +55,8 @@ public:
 
     QWidget* GetDlgItem(int id) const;
 
-    // IStatusReporter: the status operations of every worker (UI thread only).
+    // IStatusReporter: the status operations of every worker (UI thread only); a download's too
+    // (IDownloadWindow).
     void AddStatusLine(const QString& text, bool isFileLink) override;
     void SetStatusText(const QString& text) override;
     QString GetStatusText() const override;
@@ -83,10 +85,10 @@ public:
 
     // The download's progress beside the status text: pairsDone of pairCount port/channel
     // pairs, records of recordCount of the current channel. Hidden while no download runs.
-    void ShowDownloadProgress(int pairsDone, int pairCount, int records, int recordCount);
-    void HideDownloadProgress();
+    void ShowDownloadProgress(int pairsDone, int pairCount, int records, int recordCount) override;
+    void HideDownloadProgress() override;
     // Ends the program with exitStatus, the way closing the window does.
-    void HaltProgram(int exitStatus);
+    void HaltProgram(int exitStatus) override;
     int ExitStatus() const { return m_nExitStatus; }
     getdata& DatalogClient() { return m_getdata; }
     bool IsDownloading() const;
@@ -98,7 +100,7 @@ public slots:
     void OnBrowse();
     void OnDownload();
     // The end of a download: Download and the two check boxes are on again.
-    void OnDownloadFinished();
+    void OnDownloadFinished() override;
     // The option flags follow their boxes' state, however it changed.
     void OnCheckOverwrite(bool checked);
     void OnCheckLocalTimezone(bool checked);

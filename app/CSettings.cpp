@@ -4,6 +4,7 @@
 #include "platform/FileError.h"
 #include "platform/FolderSync.h"
 #include "platform/MessageBox.h"
+#include "platform/SmallFile.h"
 #include "platform/WriteAll.h"
 
 #include <QString>
@@ -92,14 +93,11 @@ bool ReadSettingsFile(CSettings* settings)
 {
     if (!settings)
         return false;
-    // Never blocks: O_NONBLOCK makes the open of a FIFO return at once.
-    CFileDescriptor file(::open(kSettingsFileName, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    // Only a regular file, opened without blocking: a FIFO could block, a device could feed
+    // bytes without end. Anything else is passed over without a word, like a missing file. The
+    // archive reads it as a stream, each string bounded by CArchive::kMaxStringBytes.
+    CFileDescriptor file(platform::OpenRegularFile(kSettingsFileName).fd);
     if (file.Get() < 0)
-        return false;
-    // Only a regular file is read: a FIFO could block, a device could feed bytes without end.
-    // Anything else is passed over without a word, like a missing file.
-    struct stat st {};
-    if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
 
     CArchive ar(file.Get());

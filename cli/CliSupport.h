@@ -1,4 +1,6 @@
 #pragma once
+#include "cli/ExitStatus.h"
+
 #include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
@@ -6,19 +8,9 @@
 #include <optional>
 #include <string>
 
-// What every subcommand of veltrane-cli shares: exit statuses, option parsing, the reading of
-// addresses and output that is safe for a terminal.
+// What every subcommand of veltrane-cli shares: exit statuses (cli/ExitStatus.h), option
+// parsing, the reading of addresses and output that is safe for a terminal.
 namespace cli {
-
-// Exit statuses, the same for every subcommand (documented in --help and the man page).
-enum ExitStatus {
-    kExitDone = 0,
-    kExitUsage = 1,          // a bad option, argument or address
-    kExitNoUnit = 2,         // the unit did not answer, or refused the community or password
-    kExitFileError = 3,      // a file could not be read or written
-    kExitInterrupted = 4,    // download: SIGINT or SIGTERM ended it before every channel was asked
-    kExitChannelsFailed = 5, // download: some channels got no answer from the unit (no report)
-};
 
 // The whole program: runs the subcommand that arguments (the program's own) name, or the
 // program's --help and --version. Returns the exit status.

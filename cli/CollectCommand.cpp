@@ -7,14 +7,14 @@
 #include "collect/CCollector.h"
 #include "collect/DataFileFormat.h"
 #include "collect/ICollectorView.h"
+#include "platform/SmallFile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include <string>
 #include <vector>
@@ -22,7 +22,7 @@
 namespace {
 
 // An OID list file: at most this many bytes (a few thousand OIDs).
-constexpr qint64 kMaxOidFileSize = 1 << 20;
+constexpr std::size_t kMaxOidFileSize = 1 << 20;
 
 // The window's status operations on a terminal: data lines on standard output (unless quiet),
 // failed reads and writes on standard error. All calls arrive on the main thread.
@@ -81,33 +81,23 @@ private:
 // and lines starting with '#' are skipped. Only a regular file is read, without blocking.
 bool ReadOidFile(const QString& path, std::vector<std::string>& oids, QString& error)
 {
-    const QByteArray name = path.toLocal8Bit();
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        error = QStringLiteral("cannot read the OID file \"%1\": %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    }
-    struct stat st {};
-    QByteArray bytes;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (!ok) {
+    const platform::RegularFile file = platform::ReadRegularFile(path.toLocal8Bit().toStdString(), kMaxOidFileSize);
+    switch (file.failure) {
+    case platform::FileFailure::None:
+        break;
+    case platform::FileFailure::NotRegular:
         error = QStringLiteral("the OID file \"%1\" is not a regular file").arg(path);
-    } else {
-        char buffer[8192];
-        ssize_t n;
-        while ((n = ::read(fd, buffer, sizeof buffer)) > 0 && bytes.size() <= kMaxOidFileSize)
-            bytes.append(buffer, n);
-        if (n < 0) {
-            ok = false;
-            error = QStringLiteral("cannot read the OID file \"%1\": %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
-        } else if (bytes.size() > kMaxOidFileSize) {
-            ok = false;
-            error = QStringLiteral("the OID file \"%1\" is larger than %2 bytes").arg(path).arg(kMaxOidFileSize);
-        }
-    }
-    ::close(fd);
-    if (!ok)
         return false;
+    case platform::FileFailure::TooLarge:
+        error = QStringLiteral("the OID file \"%1\" is larger than %2 bytes").arg(path).arg(kMaxOidFileSize);
+        return false;
+    case platform::FileFailure::ZeroByte:
+    case platform::FileFailure::System:
+        error = QStringLiteral("cannot read the OID file \"%1\": %2")
+                    .arg(path, QString::fromLocal8Bit(strerror(file.failure == platform::FileFailure::System ? file.error : EINVAL)));
+        return false;
+    }
+    const QByteArray bytes = QByteArray::fromStdString(file.bytes);
 
     static const QRegularExpression oid(QStringLiteral("^\\.?\\d+(\\.\\d+)*$"));
     int number = 0;

@@ -115,10 +115,12 @@ QString PairList(const std::vector<std::pair<int, int>>& pairs)
 // datalog", "offline" or "no records". Of the other endings the lowest status wins, and the
 // ones the status lines do not already make plain are said once more on standard error, so a
 // log of a cron job shows why the status is not 0.
+static_assert(CDownloadDriver::kHaltStatus == cli::kExitNoSocket, "the driver's halt is the CLI's status 255");
+
 int ExitStatusOf(const QStringList& args, const DownloadResult& result, int haltStatus)
 {
     if (haltStatus >= 0)
-        return haltStatus;
+        return haltStatus; // cli::kExitNoSocket, the only status the driver halts with
     if (result.stopped)
         return cli::kExitNoUnit; // "No system reply !", "Wrong password !" or the firmware line said why
     if (result.reportsFailed > 0)

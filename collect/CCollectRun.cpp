@@ -1,6 +1,5 @@
 #include "collect/CCollectRun.h"
 
-#include "collect/CCollector.h"
 #include "collect/DataFileFormat.h"
 #include "collect/ICollectorView.h"
 #include "platform/OneLine.h"
@@ -50,7 +49,7 @@ void CCollectRun::CallView(const std::function<void(ICollectorView&, bool)>& fn)
 void CCollectRun::RunCycle()
 {
     // The time of the line is the time the cycle starts, before any network traffic.
-    std::string line = CCollector::FormatTimeStamp();
+    std::string line = datafile::TimeStampNow();
     CSnmpSession session;
     std::string error;
     if (!session.Open(m_strAgent, m_strCommunity, kTimeout, kRetries, error)) {
@@ -68,7 +67,7 @@ void CCollectRun::RunCycle()
         CallView([message](ICollectorView& view, bool stopped) {
             if (stopped)
                 return;
-            view.SetStatusLamp(3);
+            view.SetStatusLamp(kLampReadFailed);
             view.AddStatusLine(message, false);
         });
         session.Close();
@@ -102,6 +101,6 @@ void CCollectRun::RunCycle()
         if (!writeError.isEmpty())
             view.AddStatusLine(writeError, false);
         if (!stopped)
-            view.SetStatusLamp(writeError.isEmpty() ? 2 : 3);
+            view.SetStatusLamp(writeError.isEmpty() ? kLampCollecting : kLampReadFailed);
     });
 }

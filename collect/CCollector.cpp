@@ -119,7 +119,7 @@ void CCollector::StartRun()
         return;
     }
 
-    m_pDialog->SetStatusLamp(2);
+    m_pDialog->SetStatusLamp(kLampCollecting);
     m_pDialog->ClearStatusList();
     m_strMessage = QString::asprintf("Saving data in file name : %s.", name.toUtf8().constData());
     m_pDialog->SetStatusText(m_strMessage);
@@ -157,7 +157,7 @@ void CCollector::StopRun()
         m_pRun->Stop();
         m_pRun.reset();
     }
-    m_pDialog->SetStatusLamp(1);
+    m_pDialog->SetStatusLamp(kLampIdle);
     m_pDialog->SetStatusText(QStringLiteral("Ready..."));
     SetRunControls(false);
     ReapWorkers(std::chrono::milliseconds(0));

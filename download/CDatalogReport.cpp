@@ -1,6 +1,7 @@
 #include "download/CDatalogReport.h"
 
 #include "download/IDownloadView.h"
+#include "download/ReportHeader.h"
 #include "download/ReportFile.h"
 #include "download/ZoneTime.h"
 #include "download/getdata.h"
@@ -105,11 +106,10 @@ void AppendRecordLine(std::string& out, const ZoneFields& f, long long v, bool t
     out.append(p, static_cast<size_t>(end - p));
 }
 
-// A summary line: "<label> : <value> <unit>\n".
-void AppendSummary(std::string& out, const char* label, int v, bool tenths, const char* unit)
+// A summary line: "<label> : <value> <unit>\n" (label a reportheader:: prefix, " : " included).
+void AppendSummary(std::string& out, std::string_view label, int v, bool tenths, const char* unit)
 {
     out += label;
-    out += " : ";
     AppendValue(out, v, tenths);
     Append(out, " %s\n", unit);
 }
@@ -178,21 +178,29 @@ std::string CDatalogReport::FormatReport(const std::string& address, const statu
 
     std::string out;
     out.reserve(1024 + static_cast<size_t>(C) * 32);
-    Append(out, "Data download from %s.\n", kSystem);
-    Append(out, "%s address: %s\n", kSystem, address.c_str());
-    Append(out, "System name : %s\n", systemName.c_str());
-    Append(out, "Sensor port : %d\n", s.port + 1);
-    Append(out, "Sensor description : %s\n", description.c_str());
+    out += reportheader::kStart;
+    Append(out, "%s.\n", kSystem);
+    out += kSystem;
+    out += reportheader::kAddress;
+    Append(out, "%s\n", address.c_str());
+    out += reportheader::kSystemName;
+    Append(out, "%s\n", systemName.c_str());
+    out += reportheader::kPort;
+    Append(out, "%d\n", s.port + 1);
+    out += reportheader::kDescription;
+    Append(out, "%s\n", description.c_str());
 
     const ZoneFields now = fields(s.unit_time);
-    Append(out, "Current %s time %s : %02d/%02d/%lld %02d:%02d:%02d\n", kSystem, zone_name(zone).c_str(), now.day,
+    out += reportheader::kCurrentTime;
+    Append(out, "%s time %s : %02d/%02d/%lld %02d:%02d:%02d\n", kSystem, zone_name(zone).c_str(), now.day,
            now.month, static_cast<long long>(now.year), now.hour, now.minute, now.second);
 
-    AppendSummary(out, "Average high value", s.average_high, tenths, unit.c_str());
-    AppendSummary(out, "Average low value", s.average_low, tenths, unit.c_str());
-    AppendSummary(out, "Instantaneous high value", s.instant_high, tenths, unit.c_str());
-    AppendSummary(out, "Instantaneous low value", s.instant_low, tenths, unit.c_str());
-    Append(out, "Average value : %0.1f %s\n", tenths ? m_dAverage * 0.1 : m_dAverage, unit.c_str());
+    AppendSummary(out, reportheader::kAverageHigh, s.average_high, tenths, unit.c_str());
+    AppendSummary(out, reportheader::kAverageLow, s.average_low, tenths, unit.c_str());
+    AppendSummary(out, reportheader::kInstantHigh, s.instant_high, tenths, unit.c_str());
+    AppendSummary(out, reportheader::kInstantLow, s.instant_low, tenths, unit.c_str());
+    out += reportheader::kAverage;
+    Append(out, "%0.1f %s\n", tenths ? m_dAverage * 0.1 : m_dAverage, unit.c_str());
 
     // The newest record carries the newest time; each older one is an interval earlier.
     const long long interval = static_cast<long long>(s.interval) * 60;

@@ -105,8 +105,8 @@ CDownloadDriver::Next CDownloadDriver::React(std::int32_t code, int port)
     case getdata_error::unit_port_offline:
         m_view.AddStatusLine(Format("Port %d offline.\n", static_cast<long>(port + 1)), false);
         return Next::Port;
-    case -4:
-    case -5:
+    case getdata_error::unit_skip_channel_4:
+    case getdata_error::unit_skip_channel_5:
         return Next::Channel;
     case getdata_error::unit_wrong_password:
         m_view.MessageBox("Wrong password !");
@@ -155,7 +155,7 @@ DownloadResult CDownloadDriver::Download(const DownloadSettings& settings)
                 m_view.ShowProgress(pair, kPairCount, received, count);
             });
             const int r = m_client.fetch(settings.ipAddress, settings.password, port, channel);
-            if (r == -2) {
+            if (r == getdata_fetch::no_socket) {
                 // No socket: the client has shown its message; the program ends.
                 result.halted = true;
                 m_client.set_progress_handler({});

@@ -121,7 +121,7 @@ int getdata::fetch(const std::string& address, const std::string& password, int 
     }
     if (open_socket() != 0) {
         message("Open socket on client error (%d)\nProgram halted !\n", m_nLastError);
-        return -2;
+        return getdata_fetch::no_socket;
     }
     if (readstatus() != 0) {
         close_socket();

@@ -44,8 +44,18 @@ constexpr std::int32_t socket_base = 10000;
 // Error bytes the unit sends (byte 0 of a reply, as a signed value).
 constexpr std::int32_t unit_no_datalog = -2;
 constexpr std::int32_t unit_port_offline = -3;
+// Two more that the download passes over without a word: it goes on with the next channel.
+constexpr std::int32_t unit_skip_channel_4 = -4;
+constexpr std::int32_t unit_skip_channel_5 = -5;
 constexpr std::int32_t unit_wrong_password = -6;
 } // namespace getdata_error
+
+// What getdata::fetch returns.
+namespace getdata_fetch {
+constexpr int done = 0;       // status() and the samples hold a complete download
+constexpr int failed = -1;    // the reason is in last_error()
+constexpr int no_socket = -2; // no socket could be made; the message has been shown, the program ends
+} // namespace getdata_fetch
 
 // The unit's answer to a status request, fields in host order. The reply's texts end in a zero
 // byte here even when the unit filled its field to the end.

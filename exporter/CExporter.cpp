@@ -4,6 +4,7 @@
 #include "exporter/CUnitReader.h"
 #include "oidgen/CSensorScan.h"
 #include "oidgen/OidTemplates.h"
+#include "snmp/CSnmpSession.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -19,7 +20,6 @@
 
 namespace {
 
-constexpr int kNoSuchName = 2;
 // What a client may give as X-Prometheus-Scrape-Timeout-Seconds: beyond a day is not a time-out.
 constexpr double kLongestClientTimeout = 86400;
 
@@ -478,7 +478,7 @@ std::string CExporter::Scrape(CUnitReader::Deadline* deadline)
             // list: scan it again at once rather than lose all its values until the next
             // scheduled scan, yet not more than once per kUnknownOidRescanMinutes.
             const auto now = std::chrono::steady_clock::now();
-            if (unit.m_unit.m_bAllOnline && result.nErrorCode == kNoSuchName &&
+            if (unit.m_unit.m_bAllOnline && result.nErrorCode == CSnmpSession::kNoSuchName &&
                 (!unit.m_lastUnknownOidScan ||
                  now - *unit.m_lastUnknownOidScan > std::chrono::minutes(kUnknownOidRescanMinutes))) {
                 unit.m_lastUnknownOidScan = now;

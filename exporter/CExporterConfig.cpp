@@ -1,6 +1,7 @@
 #include "exporter/CExporterConfig.h"
 
 #include "platform/Ipv4Address.h"
+#include "platform/SmallFile.h"
 #include "platform/TextBytes.h"
 #include "snmp/CSnmpSession.h"
 
@@ -8,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,11 +101,6 @@ CExporterUnit ReadUnit(const QJsonObject& object, const QString& path, int timeo
     return unit;
 }
 
-QString ModeText(mode_t mode)
-{
-    return QString::asprintf("%04o", static_cast<unsigned>(mode & 07777));
-}
-
 } // namespace
 
 bool CExporterConfig::Parse(const QByteArray& json, QString& error)
@@ -157,43 +152,34 @@ bool CExporterConfig::Load(const QString& escapedPath, QString& error, QStringLi
     // The path as it was typed; shown readable.
     const std::string native = platform::EscapedBytes(escapedPath);
     const QString path = platform::TextFromBytes(native);
-    // Non-blocking, so that a FIFO or a device named by mistake cannot hang the start.
-    const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        error = path + ": " + QString::fromLocal8Bit(std::strerror(errno));
+    const platform::RegularFile file = platform::ReadRegularFile(native, static_cast<std::size_t>(kMaxFileBytes));
+    const struct stat& info = file.info;
+    switch (file.failure) {
+    case platform::FileFailure::None:
+        break;
+    case platform::FileFailure::ZeroByte:
+        error = path + ": " + QString::fromLocal8Bit(std::strerror(EINVAL));
         return false;
-    }
-    struct stat info {};
-    QByteArray bytes;
-    if (::fstat(fd, &info) != 0)
-        error = path + ": " + QString::fromLocal8Bit(std::strerror(errno));
-    else if (!S_ISREG(info.st_mode))
+    case platform::FileFailure::System:
+        error = path + ": " + QString::fromLocal8Bit(std::strerror(file.error));
+        return false;
+    case platform::FileFailure::NotRegular:
         error = path + ": not a regular file";
-    else if (info.st_size > kMaxFileBytes)
-        error = path + QString(": larger than %1 bytes").arg(kMaxFileBytes);
-    else if (info.st_mode & (S_IROTH | S_IWOTH | S_IWGRP))
-        error = path + ": readable or writable by other users (mode " + ModeText(info.st_mode) +
-                "), yet it holds SNMP communities; chmod 600 (or 640 for a group) " + path;
-    else {
-        bytes.resize(static_cast<qsizetype>(info.st_size));
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += n;
-        }
-        bytes.truncate(done);
-    }
-    ::close(fd);
-    if (!error.isEmpty())
         return false;
+    case platform::FileFailure::TooLarge:
+        error = path + QString(": larger than %1 bytes").arg(kMaxFileBytes);
+        return false;
+    }
+    if (info.st_mode & (S_IROTH | S_IWOTH | S_IWGRP)) {
+        error = path + ": readable or writable by other users (mode " + platform::ModeText(info.st_mode) +
+                "), yet it holds SNMP communities; chmod 600 (or 640 for a group) " + path;
+        return false;
+    }
+    const QByteArray bytes = QByteArray::fromStdString(file.bytes);
     // Group-readable is how a service reads a file that root keeps (root:veltrane 0640): fine
     // when the group is the process's own; any other group's members are told about.
     if ((info.st_mode & S_IRGRP) && info.st_gid != ::getegid())
-        warnings << path + ": readable by its group (mode " + ModeText(info.st_mode) +
+        warnings << path + ": readable by its group (mode " + platform::ModeText(info.st_mode) +
                         "), which is not this process's group; every member can read the SNMP communities";
     if (!Parse(bytes, error)) {
         error = path + ": " + error;

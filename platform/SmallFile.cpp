@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace platform {
@@ -16,6 +17,73 @@ QString ErrnoText(int error)
 
 } // namespace
 
+OpenedFile OpenRegularFile(const std::string& path)
+{
+    OpenedFile file;
+    if (path.find('\0') != std::string::npos) {
+        file.failure = FileFailure::ZeroByte;
+        return file;
+    }
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        file.failure = FileFailure::System;
+        file.error = errno;
+        return file;
+    }
+    if (::fstat(fd, &file.info) != 0) {
+        file.failure = FileFailure::System;
+        file.error = errno;
+    } else if (!S_ISREG(file.info.st_mode)) {
+        file.failure = FileFailure::NotRegular;
+    } else {
+        file.fd = fd;
+        return file;
+    }
+    ::close(fd);
+    return file;
+}
+
+RegularFile ReadRegularFile(const std::string& path, std::size_t maxBytes)
+{
+    RegularFile file;
+    const OpenedFile opened = OpenRegularFile(path);
+    file.info = opened.info;
+    file.failure = opened.failure;
+    file.error = opened.error;
+    if (opened.fd < 0)
+        return file;
+    if (file.info.st_size > 0 && static_cast<std::uintmax_t>(file.info.st_size) > maxBytes) {
+        file.failure = FileFailure::TooLarge;
+        ::close(opened.fd);
+        return file;
+    }
+    // Up to one byte more than allowed: the size fstat gave may have changed since.
+    file.bytes.resize(maxBytes + 1);
+    std::size_t done = 0;
+    while (done < file.bytes.size()) {
+        const ssize_t n = ::read(opened.fd, file.bytes.data() + done, file.bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            file.failure = FileFailure::System;
+            file.error = errno;
+        }
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(opened.fd);
+    file.bytes.resize(done);
+    if (file.ok() && done > maxBytes)
+        file.failure = FileFailure::TooLarge;
+    if (!file.ok())
+        file.bytes.clear();
+    return file;
+}
+
 bool ReadSmallFile(const std::string& path, std::size_t maxBytes, SmallFile& file, QString& error)
 {
     file = {};
@@ -23,47 +91,26 @@ bool ReadSmallFile(const std::string& path, std::size_t maxBytes, SmallFile& fil
         error = QStringLiteral("no file named");
         return false;
     }
-    if (path.find('\0') != std::string::npos) {
+    RegularFile read = ReadRegularFile(path, maxBytes);
+    file.info = read.info;
+    switch (read.failure) {
+    case FileFailure::None:
+        file.bytes = std::move(read.bytes);
+        return true;
+    case FileFailure::ZeroByte:
         error = QStringLiteral("the name holds a zero byte");
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        error = ErrnoText(errno);
-        return false;
-    }
-    bool ok = false;
-    if (::fstat(fd, &file.info) != 0) {
-        error = ErrnoText(errno);
-    } else if (!S_ISREG(file.info.st_mode)) {
+        break;
+    case FileFailure::System:
+        error = ErrnoText(read.error);
+        break;
+    case FileFailure::NotRegular:
         error = QStringLiteral("not a regular file");
-    } else {
-        // Read up to one byte more than allowed: the size fstat gave may have changed since.
-        file.bytes.resize(maxBytes + 1);
-        std::size_t done = 0;
-        ok = true;
-        while (done < file.bytes.size()) {
-            const ssize_t n = ::read(fd, file.bytes.data() + done, file.bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                error = ErrnoText(errno);
-                ok = false;
-            }
-            if (n <= 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
-        file.bytes.resize(done);
-        if (ok && done > maxBytes) {
-            error = QStringLiteral("larger than %1 bytes").arg(maxBytes);
-            ok = false;
-        }
+        break;
+    case FileFailure::TooLarge:
+        error = QStringLiteral("larger than %1 bytes").arg(maxBytes);
+        break;
     }
-    ::close(fd);
-    if (!ok)
-        file.bytes.clear();
-    return ok;
+    return false;
 }
 
 QString ModeText(mode_t mode)

@@ -1,5 +1,7 @@
 #include "plot/PlotLines.h"
 
+#include "download/ReportHeader.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -118,16 +120,16 @@ HeaderLine ParseReportHeader(std::string_view line, std::string_view& text)
         HeaderLine kind;
     };
     static constexpr Prefix kPrefixes[] = {
-        {"Data download from ", HeaderLine::Start},
-        {"Sensor description : ", HeaderLine::Description},
-        {"Sensor port : ", HeaderLine::Port},
-        {"Average value : ", HeaderLine::AverageValue},
-        {"System name : ", HeaderLine::Other},
-        {"Current ", HeaderLine::Other},
-        {"Average high value : ", HeaderLine::Other},
-        {"Average low value : ", HeaderLine::Other},
-        {"Instantaneous high value : ", HeaderLine::Other},
-        {"Instantaneous low value : ", HeaderLine::Other},
+        {reportheader::kStart, HeaderLine::Start},
+        {reportheader::kDescription, HeaderLine::Description},
+        {reportheader::kPort, HeaderLine::Port},
+        {reportheader::kAverage, HeaderLine::AverageValue},
+        {reportheader::kSystemName, HeaderLine::Other},
+        {reportheader::kCurrentTime, HeaderLine::Other},
+        {reportheader::kAverageHigh, HeaderLine::Other},
+        {reportheader::kAverageLow, HeaderLine::Other},
+        {reportheader::kInstantHigh, HeaderLine::Other},
+        {reportheader::kInstantLow, HeaderLine::Other},
     };
     for (const Prefix& p : kPrefixes) {
         if (!StartsWith(line, p.start))
@@ -141,7 +143,8 @@ HeaderLine ParseReportHeader(std::string_view line, std::string_view& text)
         return p.kind;
     }
     // "<who> address: <address>"
-    if (line.find(" address: ") != std::string_view::npos && line.find(" : ") == std::string_view::npos) {
+    if (line.find(reportheader::kAddress) != std::string_view::npos
+        && line.find(reportheader::kLabelEnd) == std::string_view::npos) {
         text = {};
         return HeaderLine::Other;
     }
