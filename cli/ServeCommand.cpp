@@ -1,9 +1,11 @@
-// veltrane-cli serve [--listen ADDRESS:PORT] CONFIG: the units of CONFIG as Prometheus metrics
-// over HTTP, until SIGINT or SIGTERM; SIGHUP reads CONFIG again and scans every unit.
+// veltrane-cli serve [--listen ADDRESS:PORT] [--web.config.file FILE] CONFIG: the units of CONFIG
+// as Prometheus metrics over HTTP (or HTTPS with users, from FILE), until SIGINT or SIGTERM;
+// SIGHUP reads CONFIG again and scans every unit.
 #include "cli/CliSupport.h"
 #include "cli/SignalWatcher.h"
 #include "exporter/CExporter.h"
 #include "exporter/CExporterConfig.h"
+#include "exporter/CWebConfig.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -86,6 +88,14 @@ int RunServe(const QStringList& args)
         "16 KiB of request headers, no request body. Log lines go to\n"
         "standard error; no community is ever printed or served.\n"
         "\n"
+        "--web.config.file FILE (the YAML of Prometheus's exporter toolkit, not writable by other\n"
+        "users) turns on HTTPS (tls_server_config: cert_file, key_file; client_ca_file with\n"
+        "client_auth_type RequireAndVerifyClientCert closes connections without a client certificate\n"
+        "from that CA) and passwords (basic_auth_users: user name: bcrypt hash, e.g. from\n"
+        "htpasswd -nBC 10 \"\"): a request without a right user and password gets 401. A mistake in\n"
+        "FILE stops the start, naming the key. FILE is read only at start: a restart changes it,\n"
+        "SIGHUP does not.\n"
+        "\n"
         "CONFIG (JSON; refused when other users can read or write it):\n"
         "  {\"timeout\": 2, \"retries\": 2, \"rescanMinutes\": 60,\n"
         "   \"units\": [{\"name\": \"Server room\", \"address\": \"192.0.2.10\", \"community\": \"public\",\n"
@@ -104,6 +114,11 @@ int RunServe(const QStringList& args)
                                         .arg(kDefaultListen),
                                     QStringLiteral("ADDRESS:PORT"), QString::fromLatin1(kDefaultListen));
     parser.addOption(listen);
+    const QCommandLineOption webConfigOption(
+        QStringLiteral("web.config.file"),
+        QStringLiteral("TLS and users (Prometheus's web configuration, YAML); read at start only."),
+        QStringLiteral("FILE"));
+    parser.addOption(webConfigOption);
     if (const auto status = cli::Parse(parser, args, 1))
         return *status;
 
@@ -131,6 +146,24 @@ int RunServe(const QStringList& args)
         return cli::Fail(args, error, readable ? cli::kExitUsage : cli::kExitFileError);
     }
 
+    std::shared_ptr<const CWebConfig> web;
+    if (parser.isSet(webConfigOption)) {
+        auto loadedWeb = std::make_shared<CWebConfig>();
+        QStringList webWarnings;
+        const bool webLoaded = loadedWeb->Load(parser.value(webConfigOption), error, webWarnings);
+        for (const QString& warning : webWarnings)
+            cli::PrintErr(prefix + warning.toStdString());
+        if (!webLoaded) {
+            const std::string native = cli::Bytes(parser.value(webConfigOption));
+            struct stat st {};
+            const bool readable =
+                ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(native.c_str(), R_OK) == 0;
+            return cli::Fail(args, QStringLiteral("--web.config.file ") + error,
+                             readable ? cli::kExitUsage : cli::kExitFileError);
+        }
+        web = std::move(loadedWeb);
+    }
+
     if (!RaiseDescriptorLimit(CExporter::DescriptorsNeeded(config, CHttpServer::Limits()), error))
         return cli::Fail(args, error, cli::kExitFileError);
     cli::SignalWatcher watcher;
@@ -142,12 +175,15 @@ int RunServe(const QStringList& args)
         std::lock_guard lock(*mutex);
         cli::PrintErr(prefix + cli::Printable(line));
     });
-    if (!exporter.Listen(address, port, error))
+    if (!exporter.Listen(address, port, error, CHttpServer::Limits(), web))
         return cli::Fail(args, error, cli::kExitUsage);
-    cli::PrintErr(prefix + QStringLiteral("serving %1 units at http://%2/metrics")
+    cli::PrintErr(prefix + QStringLiteral("serving %1 units at %2://%3/metrics%4")
                                .arg(config.m_units.size())
+                               .arg(web && web->HasTls() ? QStringLiteral("https") : QStringLiteral("http"))
                                .arg(parser.value(listen).section(':', 0, -2) + ':' +
                                     QString::number(exporter.ServerPort()))
+                               .arg(web && web->RequiresAuth() ? QStringLiteral(" (user and password needed)")
+                                                               : QString())
                                .toStdString());
     exporter.Rescan();
 

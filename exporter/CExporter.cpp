@@ -125,7 +125,8 @@ void CExporter::Log(const std::string& line) const
         m_log(line);
 }
 
-bool CExporter::Listen(const QHostAddress& address, quint16 port, QString& error, const CHttpServer::Limits& limits)
+bool CExporter::Listen(const QHostAddress& address, quint16 port, QString& error, const CHttpServer::Limits& limits,
+                       std::shared_ptr<const CWebConfig> web)
 {
     const QString where = QString(address.protocol() == QAbstractSocket::IPv6Protocol ? "[%1]:%2" : "%1:%2")
                               .arg(address.toString())
@@ -150,7 +151,7 @@ bool CExporter::Listen(const QHostAddress& address, quint16 port, QString& error
         [this](const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply) {
             OnRequest(request, reply);
         },
-        limits);
+        limits, std::move(web));
     std::string why;
     if (!server->Listen(reinterpret_cast<const sockaddr*>(&socketAddress), why)) {
         error = "cannot listen on " + where + ": " + QString::fromStdString(why);

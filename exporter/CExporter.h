@@ -20,6 +20,7 @@
 #include <vector>
 
 class CUnitState;
+class CWebConfig;
 
 // Serves the sensors of many units to Prometheus: GET /metrics reads every unit at once (one
 // SNMP GET each, the collection's request) and answers with the values in the text exposition
@@ -64,9 +65,11 @@ public:
     explicit CExporter(const CExporterConfig& config, LogFunction log = {}, QObject* parent = nullptr);
     ~CExporter() override;
 
-    // Listens for HTTP on address:port (port 0: any free port). False with error naming both.
+    // Listens for HTTP on address:port (port 0: any free port), over TLS and with users when web
+    // says so. False with error naming both.
     bool Listen(const QHostAddress& address, quint16 port, QString& error,
-                const CHttpServer::Limits& limits = CHttpServer::Limits());
+                const CHttpServer::Limits& limits = CHttpServer::Limits(),
+                std::shared_ptr<const CWebConfig> web = nullptr);
     quint16 ServerPort() const;
 
     // What Reload() did, by unit name: kept (the same in every field), changed, added, removed.

@@ -1,5 +1,9 @@
 #include "exporter/CHttpServer.h"
 
+#include "exporter/CWebConfig.h"
+
+#include <gnutls/crypto.h>
+#include <gnutls/gnutls.h>
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
@@ -7,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -20,12 +25,39 @@ constexpr auto kStopWait = std::chrono::milliseconds(500);
 
 enum class Stage {
     Received,  // the headers are in; the rest of the request is awaited
+    Checking,  // suspended while its password is checked
+    Checked,   // its password was checked (passed tells how); handled when libmicrohttpd calls back
     Handling,  // the handler runs; an answer given meanwhile is sent when it returns
     Suspended, // waiting for its answer
     Resumed,   // answered while suspended; sent when libmicrohttpd calls back
     Answered,  // handed to libmicrohttpd
     Ended,     // libmicrohttpd reported the end: nothing may touch the connection any more
 };
+
+const char* const kRealm = "Basic realm=\"veltrane\"";
+
+CHttpServer::Response Unauthorized()
+{
+    return CHttpServer::Response{MHD_HTTP_UNAUTHORIZED, "text/plain; charset=utf-8",
+                                 "A user name and password are needed.\n", {{MHD_HTTP_HEADER_WWW_AUTHENTICATE, kRealm}}};
+}
+
+// True when the connection may go on: its client certificate chains to the trusted CA (or,
+// where one is only checked if given, it sent none).
+bool ClientCertificateAccepted(MHD_Connection* connection, CWebConfig::ClientAuth mode)
+{
+    if (mode == CWebConfig::ClientAuth::kNone)
+        return true;
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_GNUTLS_SESSION);
+    if (!info || !info->tls_session)
+        return false;
+    auto session = static_cast<gnutls_session_t>(info->tls_session);
+    unsigned int listSize = 0;
+    if (gnutls_certificate_get_peers(session, &listSize) == nullptr || listSize == 0)
+        return mode == CWebConfig::ClientAuth::kVerifyIfGiven;
+    unsigned int status = 0;
+    return gnutls_certificate_verify_peers2(session, &status) == GNUTLS_E_SUCCESS && status == 0;
+}
 
 } // namespace
 
@@ -38,7 +70,7 @@ struct CHttpServer::Exchange : CHttpServer::Reply {
         if (response || stage == Stage::Ended || stage == Stage::Answered)
             return;
         response = std::make_unique<Response>(std::move(answer));
-        if (stage == Stage::Suspended) {
+        if (stage == Stage::Suspended || stage == Stage::Checking) {
             // A suspended request cannot end before it is resumed (Stop resumes every one before
             // it closes anything), so the connection is still there.
             stage = Stage::Resumed;
@@ -51,6 +83,8 @@ struct CHttpServer::Exchange : CHttpServer::Reply {
     MHD_Connection* pConnection;
     Stage stage = Stage::Received;
     std::unique_ptr<Response> response;
+    std::string strAuthorization; // while Checking: the header to check
+    bool bPassed = false;         // once Checked
 };
 
 struct CHttpServer::Callbacks {
@@ -81,6 +115,11 @@ struct CHttpServer::Callbacks {
     {
         auto& server = *static_cast<CHttpServer*>(cls);
         if (!*state) {
+            // No request of a connection without the client certificate asked for is handled:
+            // the connection closes without an answer.
+            if (server.m_pWeb && server.m_pWeb->HasTls() &&
+                !ClientCertificateAccepted(connection, server.m_pWeb->TlsSettings().clientAuth))
+                return MHD_NO;
             auto exchange = std::make_shared<Exchange>(server, connection);
             *state = new std::shared_ptr<Exchange>(exchange); // freed by OnCompleted
             {
@@ -111,8 +150,56 @@ struct CHttpServer::Callbacks {
                 Queue(connection, *exchange.response);
                 return MHD_YES;
             }
-            if (exchange.stage != Stage::Received)
+            if (exchange.stage == Stage::Checked) {
+                --server.m_nSuspended;
+                if (!exchange.bPassed) {
+                    exchange.stage = Stage::Answered;
+                    Queue(connection, Unauthorized());
+                    return MHD_YES;
+                }
+            } else if (exchange.stage != Stage::Received) {
                 return MHD_YES;
+            } else if (server.m_pWeb && server.m_pWeb->RequiresAuth()) {
+                bool stopping = false;
+                {
+                    std::lock_guard lock(server.m_mutex);
+                    stopping = server.m_pLast != nullptr;
+                }
+                if (!stopping) {
+                    const char* value = nullptr;
+                    std::size_t size = 0;
+                    if (MHD_lookup_connection_value_n(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION,
+                                                      std::strlen(MHD_HTTP_HEADER_AUTHORIZATION), &value,
+                                                      &size) != MHD_YES ||
+                        !value) {
+                        exchange.stage = Stage::Answered;
+                        Queue(connection, Unauthorized());
+                        return MHD_YES;
+                    }
+                    std::string authorization(value, size);
+                    if (!server.Remembered(authorization)) {
+                        // Checked on a password thread; the request waits suspended meanwhile.
+                        std::unique_lock checks(server.m_checksMutex);
+                        if (server.m_bChecksEnd) {
+                            checks.unlock();
+                            explicit_bzero(authorization.data(), authorization.size());
+                            exchange.stage = Stage::Answered;
+                            Queue(connection, Response{MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=utf-8",
+                                                       "Stopping.\n", {}});
+                            return MHD_YES;
+                        }
+                        exchange.strAuthorization = std::move(authorization);
+                        exchange.stage = Stage::Checking;
+                        ++server.m_nSuspended;
+                        MHD_suspend_connection(connection);
+                        server.m_checks.push_back(*static_cast<std::shared_ptr<Exchange>*>(*state));
+                        checks.unlock();
+                        server.m_checksWanted.notify_one();
+                        return MHD_YES;
+                    }
+                    explicit_bzero(authorization.data(), authorization.size());
+                }
+            }
             exchange.stage = Stage::Handling;
         }
 
@@ -152,7 +239,9 @@ struct CHttpServer::Callbacks {
             return;
         {
             std::lock_guard lock((*holder)->mutex);
-            if ((*holder)->stage == Stage::Suspended || (*holder)->stage == Stage::Resumed)
+            const Stage stage = (*holder)->stage;
+            if (stage == Stage::Suspended || stage == Stage::Resumed || stage == Stage::Checking ||
+                stage == Stage::Checked)
                 --server.m_nSuspended;
             (*holder)->stage = Stage::Ended;
             (*holder)->pConnection = nullptr;
@@ -176,7 +265,72 @@ const std::string* CHttpServer::Request::Header(const std::string& name) const
     return nullptr;
 }
 
-CHttpServer::CHttpServer(Handler handler, Limits limits) : m_handler(std::move(handler)), m_limits(limits) {}
+CHttpServer::CHttpServer(Handler handler, Limits limits, std::shared_ptr<const CWebConfig> web)
+    : m_handler(std::move(handler)), m_limits(limits), m_pWeb(std::move(web))
+{
+}
+
+void CHttpServer::CheckLoop()
+{
+    while (true) {
+        std::shared_ptr<Exchange> exchange;
+        std::string authorization;
+        {
+            std::unique_lock lock(m_checksMutex);
+            m_checksWanted.wait(lock, [this] { return m_bChecksEnd || !m_checks.empty(); });
+            if (m_bChecksEnd)
+                return;
+            exchange = std::move(m_checks.front());
+            m_checks.pop_front();
+        }
+        {
+            std::lock_guard lock(exchange->mutex);
+            if (exchange->stage != Stage::Checking)
+                continue; // answered by Stop, or the client left
+            authorization.swap(exchange->strAuthorization);
+        }
+        // The same bcrypt work for every header that names a user, known or not, right or wrong.
+        const bool passed = m_pWeb->CheckAuthorization(authorization);
+        if (passed)
+            Remember(authorization);
+        explicit_bzero(authorization.data(), authorization.size());
+        std::lock_guard lock(exchange->mutex);
+        if (exchange->stage != Stage::Checking)
+            continue;
+        exchange->bPassed = passed;
+        exchange->stage = Stage::Checked;
+        MHD_resume_connection(exchange->pConnection);
+    }
+}
+
+std::string CHttpServer::Fingerprint(const std::string& authorization) const
+{
+    unsigned char digest[32];
+    if (gnutls_hmac_fast(GNUTLS_MAC_SHA256, m_strFingerprintKey.data(), m_strFingerprintKey.size(),
+                         authorization.data(), authorization.size(), digest) != 0)
+        return {};
+    return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+}
+
+bool CHttpServer::Remembered(const std::string& authorization)
+{
+    const std::string fingerprint = Fingerprint(authorization);
+    std::lock_guard lock(m_checksMutex);
+    return !fingerprint.empty() && std::find(m_remembered.begin(), m_remembered.end(), fingerprint) != m_remembered.end();
+}
+
+void CHttpServer::Remember(const std::string& authorization)
+{
+    std::string fingerprint = Fingerprint(authorization);
+    if (fingerprint.empty())
+        return;
+    std::lock_guard lock(m_checksMutex);
+    if (std::find(m_remembered.begin(), m_remembered.end(), fingerprint) != m_remembered.end())
+        return;
+    if (m_remembered.size() >= kRememberedPasswords)
+        m_remembered.pop_front();
+    m_remembered.push_back(std::move(fingerprint));
+}
 
 CHttpServer::~CHttpServer()
 {
@@ -206,18 +360,45 @@ bool CHttpServer::Listen(const sockaddr* address, std::string& error)
     unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME;
     if (v6)
         flags |= MHD_USE_IPv6;
+    // The TLS settings, when there are any; libmicrohttpd reads them at start (m_pWeb keeps them).
+    std::vector<MHD_OptionItem> tls;
+    std::string priorities;
+    if (m_pWeb && m_pWeb->HasTls()) {
+        if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+            error = "this system's libmicrohttpd has no TLS";
+            ::close(fd);
+            return false;
+        }
+        const CWebConfig::Tls& settings = m_pWeb->TlsSettings();
+        priorities = settings.GnuTlsPriorities();
+        flags |= MHD_USE_TLS;
+        tls.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(settings.keyPem.c_str())});
+        tls.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(settings.certPem.c_str())});
+        tls.push_back({MHD_OPTION_HTTPS_PRIORITIES, 0, priorities.data()});
+        if (settings.clientAuth != CWebConfig::ClientAuth::kNone)
+            tls.push_back({MHD_OPTION_HTTPS_MEM_TRUST, 0, const_cast<char*>(settings.clientCaPem.c_str())});
+    }
+    tls.push_back({MHD_OPTION_END, 0, nullptr});
     m_pDaemon = MHD_start_daemon(
         flags, 0, nullptr, nullptr, &Callbacks::OnAccess, this, MHD_OPTION_LISTEN_SOCKET, fd,
         MHD_OPTION_CONNECTION_LIMIT, m_limits.nConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT, m_limits.nPerAddress,
         MHD_OPTION_CONNECTION_TIMEOUT, m_limits.nIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
         m_limits.nRequestBytes, MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::OnCompleted, this,
-        MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::Discard, nullptr, MHD_OPTION_END);
+        MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::Discard, nullptr, MHD_OPTION_ARRAY, tls.data(), MHD_OPTION_END);
     if (!m_pDaemon) {
-        error = "the HTTP server could not start";
+        error = m_pWeb && m_pWeb->HasTls()
+                    ? "the HTTPS server could not start (the certificate, the key or the TLS versions were not usable)"
+                    : "the HTTP server could not start";
         ::close(fd);
         return false;
     }
     m_nListenSocket = fd;
+    if (m_pWeb && m_pWeb->RequiresAuth()) {
+        m_strFingerprintKey.resize(32);
+        gnutls_rnd(GNUTLS_RND_KEY, m_strFingerprintKey.data(), m_strFingerprintKey.size());
+        for (int i = 0; i < kPasswordThreads; ++i)
+            m_checkThreads.emplace_back(&CHttpServer::CheckLoop, this);
+    }
     return true;
 }
 
@@ -245,6 +426,20 @@ void CHttpServer::Stop(const Response& last)
     }
     for (const auto& exchange : live)
         exchange->Send(last);
+    // No password thread may resume a connection of a stopped daemon: they end first (a check
+    // running finishes; the requests still waiting for one get last).
+    std::deque<std::shared_ptr<Exchange>> unchecked;
+    {
+        std::lock_guard lock(m_checksMutex);
+        m_bChecksEnd = true;
+        unchecked.swap(m_checks);
+    }
+    m_checksWanted.notify_all();
+    for (const auto& exchange : unchecked)
+        exchange->Send(last);
+    for (std::thread& thread : m_checkThreads)
+        thread.join();
+    m_checkThreads.clear();
     // libmicrohttpd must not be stopped with a request still suspended: let the resumed ones
     // leave their suspension first.
     const auto until = std::chrono::steady_clock::now() + kStopWait;

@@ -1,14 +1,19 @@
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
+
+class CWebConfig;
 
 struct MHD_Daemon;
 struct MHD_Connection;
@@ -24,6 +29,17 @@ struct sockaddr;
 // its socket). Its Reply stays valid for as long as anyone holds it; once libmicrohttpd reports
 // the request ended (answered, or the client gone), Send does nothing, so no answer is ever
 // handed to a connection that no longer exists.
+//
+// With a web configuration (CWebConfig) it speaks HTTPS only (GnuTLS, the configuration's
+// certificate, key and versions), and with client_auth_type RequireAndVerifyClientCert closes
+// every connection whose client certificate is missing or does not chain to client_ca_file
+// before a request of it is handled. With basic_auth_users every request needs a user and
+// password: a request without them gets 401 at once; the others are checked on a few threads
+// of the server's own (kPasswordThreads bcrypt checks at once, each costing the same whether
+// the password is right or not) while the request is suspended, so a flood of wrong passwords
+// never holds libmicrohttpd's thread. An Authorization header that passed is remembered (as a
+// keyed hash, at most kRememberedPasswords) and passes at once from then on: a scraper that
+// knows its password is not queued behind the checks of those who do not.
 class CHttpServer {
 public:
     struct Limits {
@@ -57,12 +73,17 @@ public:
 
     using Handler = std::function<void(const Request& request, const std::shared_ptr<Reply>& reply)>;
 
-    CHttpServer(Handler handler, Limits limits);
+    static constexpr int kPasswordThreads = 2;
+    static constexpr std::size_t kRememberedPasswords = 16;
+
+    // web: null, or the configuration (TLS, users) the server keeps for as long as it runs.
+    CHttpServer(Handler handler, Limits limits, std::shared_ptr<const CWebConfig> web = nullptr);
     ~CHttpServer();
     CHttpServer(const CHttpServer&) = delete;
     CHttpServer& operator=(const CHttpServer&) = delete;
 
-    // Listens on address (IPv4 or IPv6; port 0: any free port). False with error (errno's text).
+    // Listens on address (IPv4 or IPv6; port 0: any free port). False with error (errno's text,
+    // or what TLS could not use).
     bool Listen(const sockaddr* address, std::string& error);
     std::uint16_t Port() const;
 
@@ -74,13 +95,27 @@ public:
     struct Callbacks; // libmicrohttpd's entry points, private to the server's code
 
 private:
+    // The password-check threads: take exchanges from m_checks until m_bChecksEnd.
+    void CheckLoop();
+    bool Remembered(const std::string& authorization);
+    void Remember(const std::string& authorization);
+    std::string Fingerprint(const std::string& authorization) const;
 
     Handler m_handler;
     const Limits m_limits;
+    const std::shared_ptr<const CWebConfig> m_pWeb;
     MHD_Daemon* m_pDaemon = nullptr;
     int m_nListenSocket = -1;
     std::mutex m_mutex; // guards the two below
     std::set<std::shared_ptr<Exchange>> m_live; // requests not ended yet
     std::unique_ptr<Response> m_pLast;          // set by Stop: the answer to everything from then on
     std::atomic<int> m_nSuspended {0};
+
+    std::mutex m_checksMutex; // guards the four below
+    std::condition_variable m_checksWanted;
+    std::deque<std::shared_ptr<Exchange>> m_checks; // waiting for a password check
+    bool m_bChecksEnd = false;
+    std::deque<std::string> m_remembered; // fingerprints of Authorization headers that passed
+    std::string m_strFingerprintKey;      // random, this process's own
+    std::vector<std::thread> m_checkThreads;
 };

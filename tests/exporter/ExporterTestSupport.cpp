@@ -104,12 +104,45 @@ ServeProcess::~ServeProcess()
     }
 }
 
-bool ServeProcess::Start(const QJsonObject& config, const QString& listen)
+QString TlsFiles::Make(const QString& serverAddress, bool& skipped)
+{
+    skipped = QStandardPaths::findExecutable("openssl").isEmpty() || QStandardPaths::findExecutable("htpasswd").isEmpty();
+    if (skipped)
+        return "openssl or htpasswd (apache2-utils) is not installed";
+    const QString script = QString(
+        "set -e; cd \"$0\"; umask 077\n"
+        "key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out \"$1\" 2>/dev/null; }\n"
+        "key ca.key; openssl req -x509 -new -key ca.key -out ca.crt -days 2 -subj /CN=veltrane-test-ca\n"
+        "key server.key; openssl req -new -key server.key -out server.csr -subj /CN=%1\n"
+        "printf 'subjectAltName=IP:%1\\nextendedKeyUsage=serverAuth\\n' > server.ext\n"
+        "openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out server.crt -days 2 "
+        "-extfile server.ext 2>/dev/null\n"
+        "key client.key; openssl req -new -key client.key -out client.csr -subj /CN=prometheus\n"
+        "printf 'extendedKeyUsage=clientAuth\\n' > client.ext\n"
+        "openssl x509 -req -in client.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out client.crt -days 2 "
+        "-extfile client.ext 2>/dev/null\n"
+        "key other.key; openssl req -x509 -new -key other.key -out other.crt -days 2 -subj /CN=prometheus\n"
+        "chmod 644 ca.crt server.crt client.crt other.crt\n"
+        "printf '%2' > password\n"
+        "hash=$(htpasswd -nbBC 5 '' '%2' | tr -d ':\\n')\n"
+        "printf 'tls_server_config:\\n  cert_file: server.crt\\n  key_file: server.key\\n"
+        "  client_ca_file: ca.crt\\n  client_auth_type: RequireAndVerifyClientCert\\n"
+        "basic_auth_users:\\n  prometheus: %s\\n' \"$hash\" > web.yml\n")
+                               .arg(serverAddress, kPassword);
+    QProcess shell;
+    shell.setProcessChannelMode(QProcess::MergedChannels);
+    shell.start("sh", {"-c", script, folder});
+    if (!shell.waitForFinished(60000) || shell.exitStatus() != QProcess::NormalExit || shell.exitCode() != 0)
+        return "making the certificates failed: " + QString::fromUtf8(shell.readAll());
+    return {};
+}
+
+bool ServeProcess::Start(const QJsonObject& config, const QString& listen, const QStringList& options)
 {
     if (!WriteConfig(QJsonDocument(config).toJson()))
         return false;
     m_strListen = listen;
-    m_process.start(VELTRANE_CLI, {"serve", "--listen", listen, ConfigPath()});
+    m_process.start(VELTRANE_CLI, QStringList{"serve", "--listen", listen} + options + QStringList{ConfigPath()});
     return testsupport::WaitUntil([this] { return Log().contains("serving") || m_process.state() == QProcess::NotRunning; },
                                   20000) &&
            m_process.state() == QProcess::Running;

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <string>
@@ -40,12 +41,25 @@ std::string PromtoolProblems(const std::string& page, bool& skipped);
 // GET of url; the body, with the HTTP status in status (0 when nothing answered).
 std::string HttpGet(const QString& url, int& status);
 
+// What serving over TLS with users takes, made in a folder with openssl and htpasswd (the
+// programs an operator uses): a CA, a server certificate for an IPv4 address signed by it, a
+// client certificate signed by it, another client certificate signed by no one, and a web
+// configuration (web.yml) with them and the user "prometheus" whose password is kPassword.
+struct TlsFiles {
+    static constexpr const char* kPassword = "scrape-secret";
+    QString folder;
+    // Empty when made, else what went wrong. Skips (skipped) when openssl or htpasswd is missing.
+    QString Make(const QString& serverAddress, bool& skipped);
+    QString Path(const QString& name) const { return folder + "/" + name; }
+};
+
 // veltrane-cli serve as a process, on a configuration file of its own (mode 0600).
 class ServeProcess {
 public:
     ~ServeProcess();
-    // Starts it listening on listen ("127.x.y.z:port") and waits for its "serving" line.
-    bool Start(const QJsonObject& config, const QString& listen);
+    // Starts it listening on listen ("127.x.y.z:port"), with further options, and waits for its
+    // "serving" line.
+    bool Start(const QJsonObject& config, const QString& listen, const QStringList& options = {});
     // Writes the configuration file anew with these bytes and mode, as an operator edits it.
     bool WriteConfig(const QByteArray& bytes, int mode = 0600);
     // Sends signal; for SIGTERM and SIGINT waits for the end. True when it ended with status 0.

@@ -22,8 +22,9 @@ class PrometheusServer {
 public:
     static QString Program() { return QStandardPaths::findExecutable("prometheus"); }
 
+    // jobs: further scrape_configs entries (YAML, each starting "  - job_name: ").
     bool Start(const QString& address, const QString& target, const QString& interval = "2s",
-               const QString& timeout = "2s")
+               const QString& timeout = "2s", const QString& jobs = {})
     {
         const QString config = m_dir.filePath("prometheus.yml");
         QFile file(config);
@@ -32,8 +33,9 @@ public:
         file.write(QString("global:\n  scrape_interval: %2\n  scrape_timeout: %3\n"
                            "scrape_configs:\n  - job_name: veltrane\n    static_configs:\n"
                            "      - targets: ['%1']\n")
-                       .arg(target, interval, timeout)
-                       .toUtf8());
+                           .arg(target, interval, timeout)
+                           .toUtf8() +
+                       jobs.toUtf8());
         file.close();
         m_strApi = "http://" + address + ":9090/api/v1/";
         m_process.setProcessChannelMode(QProcess::MergedChannels);
@@ -144,6 +146,79 @@ TEST(Prometheus, ScrapesUnitValuesAndMarksSilentAndRefusingUnitsDown)
     const QJsonArray target = prometheus.Query("up{job=\"veltrane\"}");
     ASSERT_EQ(target.size(), 1);
     EXPECT_EQ(target[0]["value"].toArray().at(1).toString(), "1");
+
+    EXPECT_TRUE(serve.Signal(SIGTERM)) << serve.Log().toStdString();
+}
+
+TEST(Prometheus, ScrapesOverHttpsWithClientCertificateAndPassword)
+{
+    REQUIRE_PORT_161();
+    if (PrometheusServer::Program().isEmpty())
+        GTEST_SKIP() << "prometheus is not installed (Debian package prometheus)";
+    const QString listen = QString::fromStdString(UnitAddress(10));
+    QTemporaryDir dir;
+    TlsFiles tls{dir.path()};
+    bool skipped = false;
+    const QString made = tls.Make(listen, skipped);
+    if (skipped)
+        GTEST_SKIP() << made.toStdString();
+    ASSERT_TRUE(made.isEmpty()) << made.toStdString();
+
+    UnitSimProcess sim;
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{VirtualUnit(UnitAddress(0), "unit0", {41, 42})}}})));
+    ServeProcess serve;
+    const QJsonObject unit{{"name", "unit0"}, {"address", QString::fromStdString(UnitAddress(0))},
+                           {"community", "public"}, {"sensors", "all online"}};
+    ASSERT_TRUE(serve.Start(QJsonObject{{"timeout", 1}, {"retries", 0}, {"units", QJsonArray{unit}}}, listen + ":9811",
+                            {"--web.config.file", tls.Path("web.yml")}))
+        << serve.Log().toStdString();
+
+    // The job "veltrane" scrapes plain HTTP and fails; "tls" has everything; "wrong-password"
+    // has the certificate but not the password; "no-certificate" the password only.
+    QFile wrong(tls.Path("wrong-password"));
+    ASSERT_TRUE(wrong.open(QIODevice::WriteOnly));
+    wrong.write("scrape-secreT");
+    wrong.close();
+    const auto job = [&](const QString& name, const QString& passwordFile, bool certificate) {
+        return QString("  - job_name: %1\n    scheme: https\n    tls_config:\n      ca_file: %2\n%3"
+                       "    basic_auth:\n      username: prometheus\n      password_file: %4\n"
+                       "    static_configs:\n      - targets: ['%5:9811']\n")
+            .arg(name, tls.Path("ca.crt"),
+                 certificate ? QString("      cert_file: %1\n      key_file: %2\n")
+                                   .arg(tls.Path("client.crt"), tls.Path("client.key"))
+                             : QString(),
+                 passwordFile, listen);
+    };
+    PrometheusServer prometheus;
+    ASSERT_TRUE(prometheus.Start(listen, listen + ":9811", "2s", "2s",
+                                 job("tls", tls.Path("password"), true) +
+                                     job("wrong-password", tls.Path("wrong-password"), true) +
+                                     job("no-certificate", tls.Path("password"), false)))
+        << prometheus.Output().toStdString();
+
+    std::map<QString, std::map<QString, QString>> values;
+    const bool arrived = WaitUntil(
+        [&] {
+            values = Values(prometheus.Query("veltrane_sensor_value{job=\"tls\"}"));
+            return values["unit0"].size() == 2;
+        },
+        90000);
+    ASSERT_TRUE(arrived) << prometheus.Output().toStdString() << serve.Log().toStdString();
+    EXPECT_EQ(values["unit0"]["Port 1"], "41");
+    EXPECT_EQ(values["unit0"]["Port 2"], "42");
+
+    std::map<QString, QString> up;
+    const bool all = WaitUntil(
+        [&] {
+            up.clear();
+            for (const QJsonValue& one : prometheus.Query("up"))
+                up[one["metric"]["job"].toString()] = one["value"].toArray().at(1).toString();
+            return up.size() == 4;
+        },
+        30000);
+    ASSERT_TRUE(all) << prometheus.Output().toStdString();
+    EXPECT_EQ(up, (std::map<QString, QString>{{"tls", "1"}, {"wrong-password", "0"}, {"no-certificate", "0"}, {"veltrane", "0"}}));
+    EXPECT_TRUE(Values(prometheus.Query("veltrane_sensor_value{job!=\"tls\"}")).empty());
 
     EXPECT_TRUE(serve.Signal(SIGTERM)) << serve.Log().toStdString();
 }
