@@ -397,6 +397,11 @@ void CExporter::ScanUnit(CUnitState& state)
         state.m_pSensors = sensors;
         state.m_bScanOk = true;
     }
+    {
+        // A page kept for reuse was read with the old list: the next request reads anew.
+        std::lock_guard lock(m_scrapeMutex);
+        m_pLastPage.reset();
+    }
     std::string line = who + ": scan found " + std::to_string(scan.m_rows.size()) + " sensor" +
                        (scan.m_rows.size() == 1 ? "" : "s") + " online, reading " +
                        std::to_string(sensors->size());
