@@ -26,3 +26,11 @@ bench_start_unit() {
     sleep 0.1
   done
 }
+
+# Prints "<label>: N.Nx the time" for two lines of bench_data_file (the seconds precede " s ").
+bench_ratio() {
+  awk -v label="$1" -v a="$2" -v b="$3" 'BEGIN {
+    split(a, x, " s "); split(b, y, " s ");
+    na = split(x[1], xa, " "); nb = split(y[1], yb, " ");
+    printf "%s: %.1fx the time\n", label, xa[na] / yb[nb] }'
+}

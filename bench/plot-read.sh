@@ -9,9 +9,9 @@ build=${BUILD_DIR:-$top/build}
 lines=${1:-1000000}
 
 . "$top/bench/common.sh"
-bench_prepare bench_plot_read
+bench_prepare bench_data_file
 
-bench="$build/bench/bench_plot_read"
+bench="$build/bench/bench_data_file"
 "$bench" --make "$work/data127.0.0.2.txt" "$lines"
 echo "file: $lines lines, $(( $(stat -c %s "$work/data127.0.0.2.txt") / 1048576 )) MiB"
 cat "$work/data127.0.0.2.txt" >/dev/null
@@ -19,8 +19,5 @@ base=$("$bench" --baseline "$work/data127.0.0.2.txt")
 plot=$("$bench" --plot "$work/data127.0.0.2.txt")
 echo "$base"
 echo "$plot"
-awk -v b="$base" -v p="$plot" 'BEGIN {
-  split(b, x, " s "); split(p, y, " s ");
-  nb = split(x[1], xb, " "); np = split(y[1], yp, " ");
-  printf "plot reader / bare read: %.1fx the time\n", yp[np] / xb[nb] }'
+bench_ratio "plot reader / bare read" "$plot" "$base"
 "$bench" --zoom "$work/data127.0.0.2.txt"

@@ -46,6 +46,34 @@ Civil FromSeconds(std::int64_t t)
             static_cast<int>(rest % 60)};
 }
 
+// "YYYY<date>MM<date>DD<between>HH:MM:SS", digit by digit: an export writes one per line, and
+// snprintf was most of its time. Years beyond four digits keep the printf form.
+std::string FormatCivil(std::int64_t t, char date, char between)
+{
+    const Civil c = FromSeconds(t);
+    if (c.year < 0 || c.year > 9999) {
+        char text[48];
+        std::snprintf(text, sizeof text, "%04lld%c%02u%c%02u%c%02d:%02d:%02d", c.year, date, c.month, date, c.day,
+                      between, c.hour, c.minute, c.second);
+        return text;
+    }
+    char text[19];
+    const auto put = [&text](std::size_t at, unsigned value, std::size_t width) {
+        for (std::size_t i = width; i-- > 0; value /= 10)
+            text[at + i] = static_cast<char>('0' + value % 10);
+    };
+    put(0, static_cast<unsigned>(c.year), 4);
+    put(5, c.month, 2);
+    put(8, c.day, 2);
+    put(11, static_cast<unsigned>(c.hour), 2);
+    put(14, static_cast<unsigned>(c.minute), 2);
+    put(17, static_cast<unsigned>(c.second), 2);
+    text[4] = text[7] = date;
+    text[10] = between;
+    text[13] = text[16] = ':';
+    return std::string(text, sizeof text);
+}
+
 bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -112,20 +140,12 @@ std::optional<std::int64_t> WallClockSeconds(int year, int month, int day, int h
 
 std::string FormatWallClock(std::int64_t t)
 {
-    const Civil c = FromSeconds(t);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04lld/%02u/%02u %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
-                  c.second);
-    return text;
+    return FormatCivil(t, '/', ' ');
 }
 
 std::string FormatIsoWallClock(std::int64_t t)
 {
-    const Civil c = FromSeconds(t);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
-                  c.second);
-    return text;
+    return FormatCivil(t, '-', 'T');
 }
 
 std::int64_t LocalWallClock(std::time_t t)
