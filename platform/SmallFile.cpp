@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -60,10 +61,18 @@ RegularFile ReadRegularFile(const std::string& path, std::size_t maxBytes)
         ::close(opened.fd);
         return file;
     }
-    // Up to one byte more than allowed: the size fstat gave may have changed since.
-    file.bytes.resize(maxBytes + 1);
+    // Up to one byte more than allowed: the size fstat gave may have changed since. The buffer
+    // starts at that size and grows only if the file did, so a small file under a large bound
+    // costs what it holds.
+    const std::size_t limit = maxBytes + 1;
     std::size_t done = 0;
-    while (done < file.bytes.size()) {
+    file.bytes.resize(std::min(limit, static_cast<std::size_t>(std::max<off_t>(file.info.st_size, 0)) + 1));
+    for (;;) {
+        if (done == file.bytes.size()) {
+            if (done == limit)
+                break;
+            file.bytes.resize(std::min(limit, std::max<std::size_t>(done * 2, 4096)));
+        }
         const ssize_t n = ::read(opened.fd, file.bytes.data() + done, file.bytes.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
