@@ -7,18 +7,34 @@ QStringList CliResult::OutLines() const
     return QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-CliResult RunCli(const QStringList& args, int timeoutMs)
+void StartCli(QProcess& process, const QStringList& args, const QProcessEnvironment& more)
 {
-    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("CREDENTIALS_DIRECTORY");
+    for (const QString& name : more.keys())
+        env.insert(name, more.value(name));
+    process.setProcessEnvironment(env);
     process.start(QStringLiteral(VELTRANE_CLI), args);
-    CliResult result;
-    if (!process.waitForFinished(timeoutMs)) {
-        ADD_FAILURE() << "veltrane-cli " << args.join(' ').toStdString() << " did not end";
+}
+
+CliResult Finished(QProcess& process)
+{
+    if (process.state() != QProcess::NotRunning) {
+        ADD_FAILURE() << "veltrane-cli " << process.arguments().join(' ').toStdString() << " did not end";
         process.kill();
         process.waitForFinished();
     }
+    CliResult result;
     result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
     return result;
+}
+
+CliResult RunCli(const QStringList& args, int timeoutMs, const QProcessEnvironment& more)
+{
+    QProcess process;
+    StartCli(process, args, more);
+    process.waitForFinished(timeoutMs);
+    return Finished(process);
 }

@@ -1,11 +1,12 @@
 #pragma once
 #include <QByteArray>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
-// veltrane-cli run as a process of its own. Run() waits for it to end; Start() leaves it
-// running for the test to signal.
+// veltrane-cli run as a process of its own, with this process's environment less
+// $CREDENTIALS_DIRECTORY, plus more.
 struct CliResult {
     int status = -1;
     QByteArray out;
@@ -13,4 +14,8 @@ struct CliResult {
     QStringList OutLines() const;
 };
 
-CliResult RunCli(const QStringList& args, int timeoutMs = 60000);
+// Waits for it to end.
+CliResult RunCli(const QStringList& args, int timeoutMs = 60000, const QProcessEnvironment& more = {});
+// Leaves it running for the test to watch or signal; Finished() collects it.
+void StartCli(QProcess& process, const QStringList& args, const QProcessEnvironment& more = {});
+CliResult Finished(QProcess& process);

@@ -39,15 +39,6 @@ QByteArray NewSecret(const char* kind)
     return QByteArray(kind) + '-' + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
 }
 
-void WriteFile(const QString& path, const QByteArray& bytes, mode_t mode)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-    file.close();
-    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0);
-}
-
 QByteArray ReadAll(const QString& path)
 {
     QFile file(path);
@@ -89,7 +80,7 @@ TEST(SecretFile, FirstLineOfAPrivateRegularFileIsTheSecret)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.content.left(40).toStdString() + " mode " + std::to_string(c.mode));
-        WriteFile(path, c.content, c.mode);
+        WriteFileWithMode(path, c.content, c.mode);
         std::string secret;
         QString error;
         const bool read = cli::SecretOption::ReadFile(path.toStdString(), secret, error);
@@ -124,28 +115,6 @@ TEST(SecretFile, FirstLineOfAPrivateRegularFileIsTheSecret)
     }
 }
 
-// veltrane-cli with the given environment added to this process's.
-CliResult RunCliWith(const QStringList& args, const QProcessEnvironment& more = {})
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("CREDENTIALS_DIRECTORY");
-    for (const QString& name : more.keys())
-        env.insert(name, more.value(name));
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(VELTRANE_CLI), args);
-    CliResult result;
-    if (!process.waitForFinished(60000)) {
-        ADD_FAILURE() << "veltrane-cli did not end";
-        process.kill();
-        process.waitForFinished();
-    }
-    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
-
 QProcessEnvironment Credentials(const QString& folder)
 {
     QProcessEnvironment env;
@@ -157,10 +126,10 @@ TEST(SecretOptions, WhereTheSecretComesFromAndWhatIsRefused)
 {
     QTemporaryDir dir;
     const QString open = dir.filePath("open"), empty = dir.filePath("empty"), bad = dir.filePath("bad");
-    WriteFile(open, "lilac\n", 0644);
+    WriteFileWithMode(open, "lilac\n", 0644);
     ASSERT_TRUE(QDir().mkdir(empty) && QDir().mkdir(bad));
-    WriteFile(bad + "/community", "lilac\n", 0644);
-    WriteFile(bad + "/password", "lilac\n", 0604);
+    WriteFileWithMode(bad + "/community", "lilac\n", 0644);
+    WriteFileWithMode(bad + "/password", "lilac\n", 0604);
     const QString ip = QString::fromStdString(CurrentTestAddress());
 
     struct Case {
@@ -187,7 +156,7 @@ TEST(SecretOptions, WhereTheSecretComesFromAndWhatIsRefused)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString() + " credentials " + c.credentials.toStdString());
-        const CliResult r = RunCliWith(c.args, c.credentials.isEmpty() ? QProcessEnvironment() : Credentials(c.credentials));
+        const CliResult r = RunCli(c.args, 60000, c.credentials.isEmpty() ? QProcessEnvironment() : Credentials(c.credentials));
         EXPECT_EQ(r.status, c.status);
         EXPECT_TRUE(r.err.contains(c.text.toUtf8())) << r.err.toStdString();
         EXPECT_FALSE(r.err.contains("lilac") || r.out.contains("lilac"));
@@ -220,13 +189,8 @@ struct WatchedRun {
 WatchedRun RunWatched(const QStringList& args, const QProcessEnvironment& more, const QByteArray& secret,
                       std::function<bool()> stopWhen = {})
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("CREDENTIALS_DIRECTORY");
-    for (const QString& name : more.keys())
-        env.insert(name, more.value(name));
     QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(VELTRANE_CLI), args);
+    StartCli(process, args, more);
     WatchedRun run;
     if (!process.waitForStarted()) {
         ADD_FAILURE() << "veltrane-cli did not start";
@@ -250,15 +214,17 @@ WatchedRun RunWatched(const QStringList& args, const QProcessEnvironment& more, 
         }
         process.waitForFinished(20);
     }
-    if (process.state() != QProcess::NotRunning) {
-        ADD_FAILURE() << "veltrane-cli did not end";
-        process.kill();
-        process.waitForFinished();
-    }
-    run.result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.result.out = process.readAllStandardOutput();
-    run.result.err = process.readAllStandardError();
+    run.result = Finished(process);
     return run;
+}
+
+// The run was watched while it ran, and no command line, environment or output held secret.
+void ExpectShownNowhere(const WatchedRun& run, const QByteArray& secret)
+{
+    EXPECT_GT(run.nLooks, 0) << "the run was never seen running";
+    EXPECT_TRUE(run.holding.isEmpty()) << run.holding.join('\n').toStdString();
+    EXPECT_FALSE(run.bEnvironment);
+    EXPECT_FALSE(run.result.out.contains(secret) || run.result.err.contains(secret));
 }
 
 QJsonObject Channel(int port, int channel, int count)
@@ -292,13 +258,13 @@ TEST(SecretOptions, CollectAndDownloadTakeTheSecretFromAFileOrACredentialAndShow
     QTemporaryDir dir;
     const QString files = dir.filePath("files"), credentials = dir.filePath("credentials");
     ASSERT_TRUE(QDir().mkdir(files) && QDir().mkdir(credentials));
-    WriteFile(files + "/community", community + "\n", 0600);
-    WriteFile(files + "/password", password + "\n", 0640);
+    WriteFileWithMode(files + "/community", community + "\n", 0600);
+    WriteFileWithMode(files + "/password", password + "\n", 0640);
     // As systemd's LoadCredential= leaves them: read-only, the service's own.
-    WriteFile(credentials + "/community", community, 0400);
-    WriteFile(credentials + "/password", password, 0400);
+    WriteFileWithMode(credentials + "/community", community, 0400);
+    WriteFileWithMode(credentials + "/password", password, 0400);
     const QString oids = dir.filePath("oids");
-    WriteFile(oids, (kPrefix + "16.1.3.0\n").toUtf8(), 0644);
+    WriteFileWithMode(oids, (kPrefix + "16.1.3.0\n").toUtf8(), 0644);
 
     struct Case {
         const char* name;
@@ -321,10 +287,7 @@ TEST(SecretOptions, CollectAndDownloadTakeTheSecretFromAFileOrACredentialAndShow
         EXPECT_EQ(run.result.status, 0) << run.result.err.toStdString();
         // The unit answers only its community: two lines read are two reads with it.
         EXPECT_GE(ReadAll(dataFile).count(",  21\r\n"), 2) << ReadAll(dataFile).toStdString();
-        EXPECT_GT(run.nLooks, 0) << "the run was never seen running";
-        EXPECT_TRUE(run.holding.isEmpty()) << run.holding.join('\n').toStdString();
-        EXPECT_FALSE(run.bEnvironment);
-        EXPECT_FALSE(run.result.out.contains(community) || run.result.err.contains(community));
+        ExpectShownNowhere(run, community);
         EXPECT_FALSE(ReadAll(dataFile).contains(community));
     }
 
@@ -342,10 +305,7 @@ TEST(SecretOptions, CollectAndDownloadTakeTheSecretFromAFileOrACredentialAndShow
         EXPECT_EQ(run.result.status, 0) << run.result.err.toStdString();
         const QStringList reports = QDir(folder).entryList(QDir::Files);
         ASSERT_EQ(reports.size(), 1) << "the unit gives its datalog to its password only";
-        EXPECT_GT(run.nLooks, 0) << "the download was never seen running";
-        EXPECT_TRUE(run.holding.isEmpty()) << run.holding.join('\n').toStdString();
-        EXPECT_FALSE(run.bEnvironment);
-        EXPECT_FALSE(run.result.out.contains(password) || run.result.err.contains(password));
+        ExpectShownNowhere(run, password);
         EXPECT_FALSE(ReadAll(folder + "/" + reports.value(0)).contains(password));
     }
 }

@@ -4,10 +4,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace testsupport {
@@ -23,6 +25,15 @@ std::string TestAddress(const std::string& key)
     const unsigned c = (h >> 8) % 256;
     const unsigned d = 1 + (h >> 16) % 254;
     return "127." + std::to_string(b) + "." + std::to_string(c) + "." + std::to_string(d);
+}
+
+void WriteFileWithMode(const QString& path, const QByteArray& bytes, unsigned mode)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+    file.close();
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(mode)), 0);
 }
 
 std::string CurrentTestAddress()

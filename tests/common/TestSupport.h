@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +18,9 @@ std::string CurrentTestAddress();
 
 // Runs the event loop until pred is true or timeoutMs passed; returns pred's last value.
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 10000);
+
+// Writes bytes to path (made or emptied) and gives it mode; a failure fails the test.
+void WriteFileWithMode(const QString& path, const QByteArray& bytes, unsigned mode);
 
 // True when this process may bind the real ports 161 and 811 (root, as CI runs).
 bool CanBindPrivilegedPorts();
