@@ -10,10 +10,77 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <cstdlib>
 #include <sys/stat.h>
 
 #include <sstream>
+
+bool RawClient::Connect(const std::string& from, const std::string& to, std::uint16_t port)
+{
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local {};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from.c_str(), &local.sin_addr);
+    sockaddr_in remote {};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(port);
+    ::inet_pton(AF_INET, to.c_str(), &remote.sin_addr);
+    return m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0
+        && ::connect(m_fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
+}
+
+bool RawClient::Send(const std::string& bytes)
+{
+    return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
+std::string RawClient::Read(std::chrono::milliseconds timeout, bool* closed)
+{
+    std::string received;
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        pollfd one {m_fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&one, 1, static_cast<int>(left.count())) <= 0)
+            break;
+        char buffer[4096];
+        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            if (closed)
+                *closed = true;
+            return received;
+        }
+        received.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (closed)
+        *closed = false;
+    return received;
+}
+
+int RawClient::PeekStatus(int waitMs)
+{
+    pollfd one {m_fd, POLLIN, 0};
+    if (::poll(&one, 1, waitMs) <= 0)
+        return 0;
+    char buffer[64] = {};
+    if (::recv(m_fd, buffer, sizeof buffer - 1, MSG_PEEK) < 12)
+        return 0;
+    return std::atoi(buffer + 9);
+}
+
+void RawClient::Close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
 
 QJsonObject VirtualUnit(const std::string& address, const std::string& name, const QJsonArray& values,
                         const QJsonObject& faults, const std::string& community)

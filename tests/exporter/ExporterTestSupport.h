@@ -9,12 +9,34 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #define REQUIRE_PORT_161()                                                                                            \
     if (!testsupport::CanBindPrivilegedPorts())                                                                        \
     GTEST_SKIP() << "needs root to serve port 161"
+
+// A TCP client from a loopback address of its own, as the limits per address see clients.
+class RawClient {
+public:
+    RawClient() = default;
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+    ~RawClient() { Close(); }
+
+    bool Connect(const std::string& from, const std::string& to, std::uint16_t port);
+    bool Send(const std::string& bytes);
+    // What arrives until the server closes the connection or timeout passes; closed tells which.
+    std::string Read(std::chrono::milliseconds timeout, bool* closed = nullptr);
+    // The status code of an answer that is there within waitMs, else 0; reads nothing away.
+    int PeekStatus(int waitMs);
+    void Close();
+
+private:
+    int m_fd = -1;
+};
 
 // A zero-based unit without sub-tables whose table-16 sensors at ports 0, 1, ... read values
 // (numbers or texts), described "<name> sensor <port>".
