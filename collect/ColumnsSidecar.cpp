@@ -2,11 +2,10 @@
 
 #include "collect/DataFileFormat.h"
 #include "platform/CEscaped.h"
+#include "platform/RegularFile.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace datafile {
@@ -242,38 +241,22 @@ Sidecar ParseSidecar(std::string_view bytes)
 
 int ReadSidecarBytes(const std::string& path, std::string& bytes)
 {
-    bytes.clear();
-    if (path.empty() || path.find('\0') != std::string::npos)
+    if (path.empty())
         return EINVAL;
-    int fd;
-    do
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return errno == ENOENT ? 0 : errno;
-    struct stat st {};
-    int err = 0;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        err = EINVAL;
-    else if (st.st_size > kMaxFileSize)
-        err = EFBIG;
-    char buffer[16384];
-    while (err == 0) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            err = errno;
-        if (n <= 0)
-            break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-        if (static_cast<std::int64_t>(bytes.size()) > kMaxFileSize)
-            err = EFBIG; // grew while read
+    platform::RegularFile file = platform::ReadRegularFile(path, static_cast<std::size_t>(kMaxFileSize));
+    bytes = std::move(file.bytes);
+    switch (file.failure) {
+    case platform::FileFailure::None:
+        return 0;
+    case platform::FileFailure::System:
+        return file.error == ENOENT ? 0 : file.error;
+    case platform::FileFailure::TooLarge:
+        return EFBIG;
+    case platform::FileFailure::ZeroByte:
+    case platform::FileFailure::NotRegular:
+        break;
     }
-    ::close(fd);
-    if (err != 0)
-        bytes.clear();
-    return err;
+    return EINVAL;
 }
 
 Sidecar ReadSidecar(const std::string& path)
