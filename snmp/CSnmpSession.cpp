@@ -349,43 +349,58 @@ void CSnmpSession::StopWaiting()
 
 void CSnmpSession::WaitAll(const std::vector<CSnmpSession*>& sessions, long sliceMicroseconds)
 {
+    // Thousands of units are read at once: each round looks only at the sessions still waiting,
+    // reads only the sockets that have something, and lets net-snmp resend or time out only
+    // when a wait ended without an answer or its shortest time-out has come.
+    std::vector<CSnmpSession*> waiting(sessions.begin(), sessions.end());
+    using Clock = std::chrono::steady_clock;
+    // When net-snmp's time-outs must next be looked at: the earliest end of a wait since the
+    // last look (each wait ends at the earliest time-out of any session, or sooner).
+    Clock::time_point lookAt = Clock::time_point::max();
     while (true) {
         netsnmp_large_fd_set fds;
         netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
         int numfds = 0;
         timeval wait{0, std::clamp(sliceMicroseconds, 1000L, kWaitSliceMicroseconds)};
-        bool anyWaiting = false;
-        for (CSnmpSession* session : sessions) {
+        const auto stillWaiting = [&](CSnmpSession* session) {
             if (!session->Waiting())
-                continue;
+                return false;
             if (session->Abandoned()) {
                 session->StopWaiting(); // FinishGet closes the session
-                continue;
+                return false;
             }
             int block = 0;
             if (session->m_hSession)
                 snmp_sess_select_info2_flags(session->m_hSession, &numfds, &fds, &wait, &block,
                                              NETSNMP_SELECT_NOALARMS);
             // net-snmp holds no request any more, yet gave no final word: nothing will come.
-            if (block || !session->m_hSession)
+            if (block || !session->m_hSession) {
                 session->StopWaiting();
-            else
-                anyWaiting = true;
-        }
-        if (!anyWaiting) {
+                return false;
+            }
+            return true;
+        };
+        waiting.erase(std::remove_if(waiting.begin(), waiting.end(), [&](CSnmpSession* s) { return !stillWaiting(s); }),
+                      waiting.end());
+        if (waiting.empty()) {
             netsnmp_large_fd_set_cleanup(&fds);
             return;
         }
+        lookAt = std::min(lookAt, Clock::now() + std::chrono::seconds(wait.tv_sec) + std::chrono::microseconds(wait.tv_usec));
         const int count = netsnmp_large_fd_set_select(numfds, &fds, nullptr, nullptr, &wait);
-        for (CSnmpSession* session : sessions) {
-            if (!session->Waiting())
-                continue;
-            if (count > 0)
-                snmp_sess_read2(session->m_hSession, &fds);
+        const bool timeoutsCome = count <= 0 || Clock::now() >= lookAt;
+        for (CSnmpSession* session : waiting) {
+            if (count > 0) {
+                const netsnmp_transport* transport = snmp_sess_transport(session->m_hSession);
+                if (!transport || transport->sock < 0 || NETSNMP_LARGE_FD_ISSET(transport->sock, &fds))
+                    snmp_sess_read2(session->m_hSession, &fds);
+            }
             // Resends and time-outs of requests whose time has come; nothing for the others.
-            if (session->Waiting())
+            if (timeoutsCome && session->Waiting())
                 snmp_sess_timeout(session->m_hSession);
         }
+        if (timeoutsCome)
+            lookAt = Clock::time_point::max();
         netsnmp_large_fd_set_cleanup(&fds);
     }
 }
