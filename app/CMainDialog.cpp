@@ -14,6 +14,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ModalDialog.h"
 #include "platform/Resources.h"
+#include "platform/StatusLamp.h"
 #include "platform/TextBytes.h"
 #include "ui/CGifAnimator.h"
 #include "ui/CPlotWindow.h"
@@ -260,24 +261,61 @@ void CMainDialog::OnStop()
     m_bCollecting = false;
 }
 
-QPushButton* CMainDialog::RunButtonWidget(RunButton button) const
+void CMainDialog::SetRunControls(bool collecting)
 {
-    switch (button) {
-    case RunButton::Start: return m_btnStart;
-    case RunButton::Stop: return m_btnStop;
-    case RunButton::GetOid: return m_btnGetOid;
-    }
-    return m_btnStart;
+    EnableSettingInputs(!collecting);
+    m_btnStart->setEnabled(!collecting);
+    m_btnStop->setEnabled(collecting);
+    m_btnGetOid->setEnabled(!collecting);
+    (collecting ? m_btnStop : m_btnStart)->setFocus();
 }
 
-void CMainDialog::EnableRunButton(RunButton button, bool enable)
+void CMainDialog::RunStarted(const RunStart& start)
 {
-    RunButtonWidget(button)->setEnabled(enable);
+    SetStatusLamp(kLampCollecting);
+    ClearStatusList();
+    SetStatusText(start.message);
+    if (!start.columnsNotSaved.isEmpty())
+        AddStatusLine(start.columnsNotSaved, false);
+    SetRunControls(true);
 }
 
-void CMainDialog::FocusRunButton(RunButton button)
+void CMainDialog::LineWritten(const CollectedLine& line, bool runGoesOn)
 {
-    RunButtonWidget(button)->setFocus();
+    AddStatusLine(line.text, false);
+    if (runGoesOn)
+        SetStatusLamp(kLampCollecting);
+}
+
+void CMainDialog::WriteFailed(const CollectedLine& line, const QString& error, bool runGoesOn)
+{
+    AddStatusLine(line.text, false); // the read did answer
+    AddStatusLine(error, false);
+    if (runGoesOn)
+        SetStatusLamp(kLampReadFailed);
+}
+
+void CMainDialog::LineAfterStop(const CollectedLine& line)
+{
+    AddStatusLine(line.text, false);
+}
+
+void CMainDialog::ReadFailed(const ReadFailure& failure)
+{
+    // Without a session nothing was asked of the unit: the lamp keeps what it shows.
+    if (failure.sessionOpened)
+        SetStatusLamp(kLampReadFailed);
+    AddStatusLine(failure.message, false);
+}
+
+void CMainDialog::RunEnded(RunEnd why)
+{
+    // A run that did not begin leaves the window as it was (its message box has been shown).
+    if (why != RunEnd::Stopped)
+        return;
+    SetStatusLamp(kLampIdle);
+    SetStatusText(QStringLiteral("Ready..."));
+    SetRunControls(false);
 }
 
 void CMainDialog::ClearStatusList()
@@ -286,7 +324,7 @@ void CMainDialog::ClearStatusList()
     m_listStatus->ClearLinks();
 }
 
-int CMainDialog::RunFileNameDialog(QString& fileName)
+int CMainDialog::AskExistingFile(QString& fileName)
 {
     return CFileNameDialog::Ask(fileName, this);
 }
