@@ -191,10 +191,10 @@ int RunCollect(const QStringList& args)
         if (!ReadOidFile(parser.value(oidFile), oids, error))
             return cli::Fail(args, error, cli::kExitUsage);
     } else {
-        const cli::ScanResult scan = cli::ScanUnitAt(address.toStdString(), secret, prefix);
+        const ScanResult scan = cli::ScanUnitAt(address.toStdString(), secret, prefix);
         oids = scan.Oids();
         if (scan.ticked)
-            for (const cli::ScanResult::Row& row : scan.rows)
+            for (const ScanResult::Row& row : scan.rows)
                 columns.push_back({row.label, row.description, row.type, row.oid});
         if (!scan.answered || oids.empty())
             return cli::Fail(args, QString::fromStdString(scan.status), cli::kExitNoUnit);
