@@ -1,6 +1,7 @@
 #include "app/CDownloadView.h"
 
 #include "app/IDownloadWindow.h"
+#include "download/CDownloadDriver.h"
 #include "platform/MessageBox.h"
 #include "platform/TextBytes.h"
 #include "platform/UiThread.h"
@@ -66,13 +67,13 @@ void CDownloadView::ClearStatusList()
     Call([](IDownloadWindow& d) { d.ClearStatusList(); });
 }
 
-void CDownloadView::MessageBox(const std::string& text)
+void CDownloadView::Message(const std::string& text)
 {
     // On the window thread the box runs at once, so it is dropped like any call once closed.
     Call([&](IDownloadWindow&) { platform::MessageBox(Shown(text)); });
 }
 
-void CDownloadView::ShowProgress(int pairsDone, int pairCount, int records, int recordCount)
+void CDownloadView::Progress(int pairsDone, int pairCount, int records, int recordCount)
 {
     if (m_bClosed)
         return;
@@ -83,17 +84,15 @@ void CDownloadView::ShowProgress(int pairsDone, int pairCount, int records, int 
     }, Qt::QueuedConnection);
 }
 
-void CDownloadView::HideProgress()
+void CDownloadView::ProgressEnded()
 {
     Call([](IDownloadWindow& d) { d.HideDownloadProgress(); });
 }
 
-void CDownloadView::EnableDownloadControls()
+void CDownloadView::Finished(const DownloadResult& result)
 {
-    Call([](IDownloadWindow& d) { d.OnDownloadFinished(); });
-}
-
-void CDownloadView::HaltProgram(int exitStatus)
-{
-    Call([exitStatus](IDownloadWindow& d) { d.HaltProgram(exitStatus); });
+    if (result.halted)
+        Call([](IDownloadWindow& d) { d.HaltProgram(CDownloadDriver::kHaltStatus); });
+    else
+        Call([](IDownloadWindow& d) { d.OnDownloadFinished(); });
 }

@@ -1,5 +1,5 @@
 #pragma once
-#include "download/IDownloadView.h"
+#include "download/IDownloadEvents.h"
 
 #include <QObject>
 #include <QPointer>
@@ -8,10 +8,12 @@
 
 class IDownloadWindow;
 
-// The main window as the download sees it. Each call is carried whole to the window thread
-// while the download waits; progress alone is posted without waiting. Once Close() has run
-// (on the window thread, before the window waits for the download) every call is dropped.
-class CDownloadView : public IDownloadView {
+// The main window as the download sees it: the download's events turned into the window's status
+// list, status text, message boxes, progress bar and controls. Each call is carried whole to
+// the window thread while the download waits; progress alone is posted without waiting. Once
+// Close() has run (on the window thread, before the window waits for the download) every call
+// is dropped.
+class CDownloadView : public IDownloadEvents {
 public:
     // window is the object behind owner (the main window); once owner is gone nothing reaches it.
     CDownloadView(QObject* owner, IDownloadWindow* window);
@@ -20,11 +22,11 @@ public:
     std::string GetStatusText() override;
     void SetStatusText(const std::string& text) override;
     void ClearStatusList() override;
-    void MessageBox(const std::string& text) override;
-    void ShowProgress(int pairsDone, int pairCount, int records, int recordCount) override;
-    void HideProgress() override;
-    void EnableDownloadControls() override;
-    void HaltProgram(int exitStatus) override;
+    void Message(const std::string& text) override;
+    void Progress(int pairsDone, int pairCount, int records, int recordCount) override;
+    void ProgressEnded() override;
+    // The controls come back (OnDownloadFinished), or the program halts.
+    void Finished(const DownloadResult& result) override;
 
     void Close() { m_bClosed = true; }
 

@@ -5,7 +5,6 @@
 #include "app/CFolderChooser.h"
 #include "app/CIpAddressCtrl.h"
 #include "collect/CCollector.h"
-#include "collect/CFileNameDialog.h"
 #include "collect/DataFileFormat.h"
 #include "download/CDownloadDriver.h"
 #include "oidgen/ReadOidDlg.h"
@@ -14,6 +13,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ModalDialog.h"
 #include "platform/Resources.h"
+#include "platform/StatusLamp.h"
 #include "platform/TextBytes.h"
 #include "ui/CGifAnimator.h"
 #include "ui/CPlotWindow.h"
@@ -260,35 +260,10 @@ void CMainDialog::OnStop()
     m_bCollecting = false;
 }
 
-QPushButton* CMainDialog::RunButtonWidget(RunButton button) const
-{
-    switch (button) {
-    case RunButton::Start: return m_btnStart;
-    case RunButton::Stop: return m_btnStop;
-    case RunButton::GetOid: return m_btnGetOid;
-    }
-    return m_btnStart;
-}
-
-void CMainDialog::EnableRunButton(RunButton button, bool enable)
-{
-    RunButtonWidget(button)->setEnabled(enable);
-}
-
-void CMainDialog::FocusRunButton(RunButton button)
-{
-    RunButtonWidget(button)->setFocus();
-}
-
 void CMainDialog::ClearStatusList()
 {
     m_listStatus->ResetContent();
     m_listStatus->ClearLinks();
-}
-
-int CMainDialog::RunFileNameDialog(QString& fileName)
-{
-    return CFileNameDialog::Ask(fileName, this);
 }
 
 void CMainDialog::OnGetOid()

@@ -3,7 +3,7 @@
 #include "app/CTrayDialog.h"
 #include "app/IDownloadWindow.h"
 #include "collect/ColumnsSidecar.h"
-#include "collect/ICollectorView.h"
+#include "collect/ICollectorEvents.h"
 #include "download/CDatalogReport.h"
 #include "download/getdata.h"
 
@@ -29,7 +29,7 @@ class QPushButton;
 //
 // Template 102, laid out in dialog units. Control ids are kept as the widgets' object names
 // ("1000", ...), so GetDlgItem finds them.
-class CMainDialog : public CTrayDialog, public ICollectorView, public IDownloadWindow {
+class CMainDialog : public CTrayDialog, public ICollectorEvents, public IDownloadWindow {
     Q_OBJECT
 public:
     enum ControlId {
@@ -55,22 +55,30 @@ public:
 
     QWidget* GetDlgItem(int id) const;
 
-    // IStatusReporter: the status operations of every worker (UI thread only); a download's too
-    // (IDownloadWindow).
+    // The status operations (UI thread only), through which the collection's events and a
+    // download (IDownloadWindow) reach the status list, text and lamp.
     void AddStatusLine(const QString& text, bool isFileLink) override;
     void SetStatusText(const QString& text) override;
     QString GetStatusText() const override;
-    void SetStatusLamp(int state) override;
+    // kLampIdle, kLampCollecting or kLampReadFailed (platform/StatusLamp.h).
+    void SetStatusLamp(int state);
+    // Empties the status list and forgets its file-link marks.
+    void ClearStatusList() override;
 
     // Enables or disables, in this order, the folder edit, the password edit, the period
     // edit, Browse and the IP address control.
-    void EnableSettingInputs(bool enable) override;
+    void EnableSettingInputs(bool enable);
 
-    // ICollectorView: what the collector does to the window besides the status operations.
-    void EnableRunButton(RunButton button, bool enable) override;
-    void FocusRunButton(RunButton button) override;
-    void ClearStatusList() override;
-    int RunFileNameDialog(QString& fileName) override;
+    // ICollectorEvents: the collection as the window shows it (UI thread; a worker's events
+    // arrive through platform::SendToUi while the worker waits).
+    void RunStarted(const RunStart& start) override;
+    void LineWritten(const CollectedLine& line, bool runGoesOn) override;
+    void WriteFailed(const CollectedLine& line, const QString& error, bool runGoesOn) override;
+    void LineAfterStop(const CollectedLine& line) override;
+    void ReadFailed(const ReadFailure& failure) override;
+    void RunEnded(RunEnd why) override;
+    // The File Name dialog, run modally over the window.
+    int AskExistingFile(QString& fileName) override;
 
     // The controls' values into the record, then the record into the settings file.
     bool SaveSettings();
@@ -131,7 +139,9 @@ private:
     // Message box, then the focus to the control to fix.
     void FailCheck(const QString& message, QWidget* focus);
 
-    QPushButton* RunButtonWidget(RunButton button) const;
+    // Start, Stop, Get OID and the setting inputs for a run (collecting) or none, and the focus
+    // to Stop or Start.
+    void SetRunControls(bool collecting);
 
     std::vector<std::string> m_oidList;
     // The Generate OID dialog's names of the ticked rows, beside m_oidList.

@@ -5,7 +5,7 @@
 //
 //   collect_soak <unit address> <folder> <cycles> <oid>...
 #include "collect/CCollector.h"
-#include "collect/ICollectorView.h"
+#include "collect/ICollectorEvents.h"
 
 #include <QApplication>
 #include <QDir>
@@ -21,29 +21,33 @@
 namespace {
 
 // Counts what the cycles report; keeps nothing, so the driver's own memory stays flat.
-class CCountingView : public ICollectorView {
+class CCountingView : public ICollectorEvents {
 public:
     long long dataLines = 0;
     long long otherLines = 0;
     QString lastOther;
 
-    void AddStatusLine(const QString& text, bool) override
+    void RunStarted(const RunStart& start) override
     {
-        // Data lines begin with their time stamp: "2009/08/20,  ".
-        if (text.size() > 12 && text[4] == QLatin1Char('/') && text.mid(10, 3) == QLatin1String(",  ")) {
-            ++dataLines;
-        } else {
-            ++otherLines;
-            lastOther = text;
-        }
+        dataLines = otherLines = 0;
+        if (!start.columnsNotSaved.isEmpty())
+            Other(start.columnsNotSaved);
     }
-    void SetStatusText(const QString&) override {}
-    void SetStatusLamp(int) override {}
-    void EnableSettingInputs(bool) override {}
-    void EnableRunButton(RunButton, bool) override {}
-    void FocusRunButton(RunButton) override {}
-    void ClearStatusList() override { dataLines = otherLines = 0; }
-    int RunFileNameDialog(QString&) override { return kCancel; }
+    void LineWritten(const CollectedLine&, bool) override { ++dataLines; }
+    void WriteFailed(const CollectedLine&, const QString& error, bool) override
+    {
+        ++dataLines;
+        Other(error);
+    }
+    void LineAfterStop(const CollectedLine&) override { ++dataLines; }
+    void ReadFailed(const ReadFailure& failure) override { Other(failure.message); }
+
+private:
+    void Other(const QString& text)
+    {
+        ++otherLines;
+        lastOther = text;
+    }
 };
 
 long StatusField(const char* name)

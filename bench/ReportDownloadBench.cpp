@@ -5,7 +5,7 @@
 //   bench_report_download unit ADDRESS FOLDER     a whole download of the unit at ADDRESS (loopback)
 #include "download/CDatalogReport.h"
 #include "download/CDownloadDriver.h"
-#include "download/IDownloadView.h"
+#include "download/IDownloadEvents.h"
 #include "download/getdata.h"
 
 #include <chrono>
@@ -24,20 +24,13 @@ double Seconds(Clock::time_point from)
 }
 
 // Prints what the download says, as the command line would.
-class PrintingView : public IDownloadView {
+class PrintingView : public IDownloadEvents {
 public:
     void AddStatusLine(const std::string& text, bool) override { std::fputs(("  | " + text).c_str(), stdout); }
-    std::string GetStatusText() override { return {}; }
-    void SetStatusText(const std::string&) override {}
-    void ClearStatusList() override {}
-    void MessageBox(const std::string& text) override
+    void Message(const std::string& text) override
     {
         std::printf("  | [box] %s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
     }
-    void ShowProgress(int, int, int, int) override {}
-    void HideProgress() override {}
-    void EnableDownloadControls() override {}
-    void HaltProgram(int) override {}
 };
 
 int BenchReport(const std::string& folder)

@@ -5,8 +5,8 @@
 #include "cli/SignalWatcher.h"
 #include "cli/UnitScan.h"
 #include "collect/CCollector.h"
-#include "collect/DataFileFormat.h"
-#include "collect/ICollectorView.h"
+#include "collect/ColumnsSidecar.h"
+#include "collect/ICollectorEvents.h"
 #include "platform/SmallFile.h"
 
 #include <QCommandLineParser>
@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include <string>
 #include <vector>
@@ -24,57 +25,64 @@ namespace {
 // An OID list file: at most this many bytes (a few thousand OIDs).
 constexpr std::size_t kMaxOidFileSize = 1 << 20;
 
-// The window's status operations on a terminal: data lines on standard output (unless quiet),
-// failed reads and writes on standard error. All calls arrive on the main thread.
-class CTerminalCollectorView : public ICollectorView {
+// A collection on a terminal: data lines on standard output (unless quiet), failed reads and
+// writes on standard error. All events arrive on the main thread.
+class CTerminalCollector : public ICollectorEvents {
 public:
-    CTerminalCollectorView(std::string prefix, bool quiet, int fileChoice)
+    CTerminalCollector(std::string prefix, bool quiet, int fileChoice)
         : m_strPrefix(std::move(prefix)), m_bQuiet(quiet), m_nFileChoice(fileChoice)
     {
     }
 
-    void AddStatusLine(const QString& text, bool) override
+    void RunStarted(const RunStart& start) override
     {
-        const bool dataLine = IsDataLine(text);
-        // A cycle reports a failed write right after its line, before any lamp change.
-        if (!dataLine && m_bAfterDataLine)
-            m_bWriteFailed = true;
-        m_bAfterDataLine = dataLine;
-        if (!dataLine)
-            cli::PrintErr(m_strPrefix + cli::Printable(text.toStdString()));
-        else if (!m_bQuiet)
-            cli::PrintOut(cli::Printable(text.toStdString()));
+        Status(start.message);
+        if (!start.columnsNotSaved.isEmpty())
+            Error(start.columnsNotSaved);
     }
-    void SetStatusText(const QString& text) override
+    void LineWritten(const CollectedLine& line, bool) override { Data(line); }
+    void WriteFailed(const CollectedLine& line, const QString& error, bool) override
     {
-        if (!m_bQuiet)
-            cli::PrintErr(m_strPrefix + text.toStdString());
+        Data(line);
+        Error(error);
+        m_bWriteFailed = true;
     }
-    void SetStatusLamp(int) override { m_bAfterDataLine = false; }
-    void EnableSettingInputs(bool) override {}
-    void EnableRunButton(RunButton, bool) override {}
-    void FocusRunButton(RunButton) override {}
-    void ClearStatusList() override {}
+    void LineAfterStop(const CollectedLine& line) override { Data(line); }
+    void ReadFailed(const ReadFailure& failure) override { Error(failure.message); }
+    void RunEnded(RunEnd why) override
+    {
+        m_end = why;
+        if (why == RunEnd::Stopped)
+            Status(QStringLiteral("Ready..."));
+    }
     // No one to ask: the options decide, and without one the run does not start.
-    int RunFileNameDialog(QString& fileName) override
+    int AskExistingFile(QString& fileName) override
     {
         m_strExistingFile = fileName;
         return m_nFileChoice;
     }
 
     QString m_strExistingFile; // the data file that existed, once asked
+    std::optional<RunEnd> m_end;
     bool m_bWriteFailed = false;
 
 private:
-    static bool IsDataLine(const QString& text)
+    void Data(const CollectedLine& line) const
     {
-        return datafile::StartsWithTimeStamp(text.toStdString());
+        if (!m_bQuiet)
+            cli::PrintOut(cli::Printable(line.text.toStdString()));
+    }
+    void Error(const QString& text) const { cli::PrintErr(m_strPrefix + cli::Printable(text.toStdString())); }
+    // What the window shows as its status text.
+    void Status(const QString& text) const
+    {
+        if (!m_bQuiet)
+            cli::PrintErr(m_strPrefix + text.toStdString());
     }
 
     const std::string m_strPrefix;
     const bool m_bQuiet;
     const int m_nFileChoice;
-    bool m_bAfterDataLine = false;
 };
 
 // Reads an OID list: one OID per line (dotted numbers, as scan --oids prints them); blank lines
@@ -183,10 +191,10 @@ int RunCollect(const QStringList& args)
         if (!ReadOidFile(parser.value(oidFile), oids, error))
             return cli::Fail(args, error, cli::kExitUsage);
     } else {
-        const cli::ScanResult scan = cli::ScanUnitAt(address.toStdString(), secret, prefix);
+        const ScanResult scan = cli::ScanUnitAt(address.toStdString(), secret, prefix);
         oids = scan.Oids();
         if (scan.ticked)
-            for (const cli::ScanResult::Row& row : scan.rows)
+            for (const ScanResult::Row& row : scan.rows)
                 columns.push_back({row.label, row.description, row.type, row.oid});
         if (!scan.answered || oids.empty())
             return cli::Fail(args, QString::fromStdString(scan.status), cli::kExitNoUnit);
@@ -194,10 +202,10 @@ int RunCollect(const QStringList& args)
             cli::PrintErr(prefix + scan.status);
     }
 
-    const int choice = parser.isSet(append)      ? ICollectorView::kSaveContinuously
-                       : parser.isSet(overwrite) ? ICollectorView::kOverwrite
-                                                 : ICollectorView::kCancel;
-    CTerminalCollectorView view(prefix, parser.isSet(quiet), choice);
+    const int choice = parser.isSet(append)      ? ICollectorEvents::kSaveContinuously
+                       : parser.isSet(overwrite) ? ICollectorEvents::kOverwrite
+                                                 : ICollectorEvents::kCancel;
+    CTerminalCollector view(prefix, parser.isSet(quiet), choice);
     // Before the first read, so that a signal during it is not lost.
     cli::SignalWatcher watcher;
     if (!watcher.Install())
@@ -211,7 +219,7 @@ int RunCollect(const QStringList& args)
     collector.SetFolder(cli::Bytes(parser.value(folder)));
     collector.StartRun();
     if (!collector.IsRunActive()) {
-        if (!view.m_strExistingFile.isEmpty() && choice == ICollectorView::kCancel)
+        if (view.m_end == ICollectorEvents::RunEnd::Cancelled)
             return cli::Fail(args,
                              QStringLiteral("%1/%2 exists: add --append to continue it or --overwrite to replace it")
                                  .arg(parser.value(folder), view.m_strExistingFile),

@@ -1,12 +1,12 @@
 // veltrane-cli download: the window's Download (the same driver, client and report files),
-// with its status lines on standard output, its message boxes on standard error and a
-// progress bar on a terminal.
+// with its status lines on standard output, its messages on standard error and a progress bar
+// on a terminal.
 #include "cli/CliSupport.h"
 #include "cli/SecretOption.h"
 #include "cli/SignalWatcher.h"
 #include "download/CDatalogReport.h"
 #include "download/CDownloadDriver.h"
-#include "download/IDownloadView.h"
+#include "download/IDownloadEvents.h"
 #include "download/getdata.h"
 
 #include <QCommandLineParser>
@@ -16,18 +16,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <mutex>
-#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// The download's front end on a terminal. Calls come from the download's thread; its end is
-// handed to the main thread's event loop.
-class CTerminalDownloadView : public IDownloadView {
+// The download's front end on a terminal: status lines on standard output, messages on
+// standard error, a progress bar on a terminal. Events come from the download's thread; its end
+// is handed to the main thread's event loop.
+class CTerminalDownload : public IDownloadEvents {
 public:
-    explicit CTerminalDownloadView(std::string prefix)
+    explicit CTerminalDownload(std::string prefix)
         : m_strPrefix(std::move(prefix)), m_bProgressBar(::isatty(STDERR_FILENO) == 1)
     {
     }
@@ -37,23 +36,12 @@ public:
         ClearProgress();
         cli::PrintOut(cli::Printable(WithoutLineEnd(text)));
     }
-    std::string GetStatusText() override
-    {
-        std::lock_guard lock(m_mutex);
-        return m_strStatusText;
-    }
-    void SetStatusText(const std::string& text) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_strStatusText = text;
-    }
-    void ClearStatusList() override {}
-    void MessageBox(const std::string& text) override
+    void Message(const std::string& text) override
     {
         ClearProgress();
         cli::PrintErr(m_strPrefix + cli::Printable(WithoutLineEnd(text)));
     }
-    void ShowProgress(int pairsDone, int pairCount, int records, int recordCount) override
+    void Progress(int pairsDone, int pairCount, int records, int recordCount) override
     {
         if (!m_bProgressBar || pairCount <= 0)
             return;
@@ -66,15 +54,14 @@ public:
         std::fflush(stderr);
         m_bProgressShown = true;
     }
-    void HideProgress() override { ClearProgress(); }
-    void EnableDownloadControls() override { Finish(); }
-    void HaltProgram(int exitStatus) override
+    void ProgressEnded() override { ClearProgress(); }
+    void Finished(const DownloadResult& result) override
     {
-        m_nHaltStatus = exitStatus;
-        Finish();
+        m_result = result; // read once the driver's thread has been joined
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
     }
 
-    std::atomic<int> m_nHaltStatus {-1};
+    DownloadResult m_result;
 
 private:
     static std::string WithoutLineEnd(std::string text)
@@ -90,16 +77,10 @@ private:
             std::fflush(stderr);
         }
     }
-    static void Finish()
-    {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
-    }
 
     const std::string m_strPrefix;
     const bool m_bProgressBar;
     std::atomic<bool> m_bProgressShown {false};
-    std::mutex m_mutex;
-    std::string m_strStatusText = "Ready...";
 };
 
 // "port 2 channel 1, port 4 channel 0" (ports numbered from 1, as every message shows them).
@@ -117,10 +98,10 @@ QString PairList(const std::vector<std::pair<int, int>>& pairs)
 // log of a cron job shows why the status is not 0.
 static_assert(CDownloadDriver::kHaltStatus == cli::kExitNoSocket, "the driver's halt is the CLI's status 255");
 
-int ExitStatusOf(const QStringList& args, const DownloadResult& result, int haltStatus)
+int ExitStatusOf(const QStringList& args, const DownloadResult& result)
 {
-    if (haltStatus >= 0)
-        return haltStatus; // cli::kExitNoSocket, the only status the driver halts with
+    if (result.halted)
+        return CDownloadDriver::kHaltStatus; // cli::kExitNoSocket
     if (result.stopped)
         return cli::kExitNoUnit; // "No system reply !", "Wrong password !" or the firmware line said why
     if (result.reportsFailed > 0)
@@ -184,7 +165,7 @@ int RunDownload(const QStringList& args)
     settings.folder = cli::Bytes(dir);
     settings.overwrite = parser.isSet(overwrite);
 
-    CTerminalDownloadView view(args.first().toStdString() + ": ");
+    CTerminalDownload view(args.first().toStdString() + ": ");
     getdata client;
     CDatalogReport report;
     report.m_bLocalZone = parser.isSet(localZone);
@@ -194,13 +175,11 @@ int RunDownload(const QStringList& args)
     CDownloadDriver driver(client, report, view);
     QObject::connect(&watcher, &cli::SignalWatcher::Received, [&driver] { driver.Cancel(); });
 
-    // The driver's own thread, so that a signal can cancel it while it waits for the unit.
-    DownloadResult result;
-    std::thread worker([&] {
-        result = driver.Run(settings);
-    });
+    // On the driver's own thread, so that the main thread's loop sees a signal and cancels the
+    // download while it waits for the unit; Finished ends the loop.
+    driver.Start(std::move(settings));
     QCoreApplication::exec();
-    worker.join();
+    driver.Wait();
 
-    return ExitStatusOf(args, result, view.m_nHaltStatus);
+    return ExitStatusOf(args, view.m_result);
 }

@@ -26,7 +26,7 @@ int RunScan(const QStringList& args)
     if (const auto status = community.Take(parser, args, secret))
         return *status;
 
-    const cli::ScanResult scan = cli::ScanUnitAt(address.toStdString(), secret, args.first().toStdString() + ": ");
+    const ScanResult scan = cli::ScanUnitAt(address.toStdString(), secret, args.first().toStdString() + ": ");
     if (parser.isSet(oidsOnly)) {
         for (const std::string& oid : scan.Oids())
             cli::PrintOut(oid);

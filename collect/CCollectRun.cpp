@@ -1,7 +1,7 @@
 #include "collect/CCollectRun.h"
 
 #include "collect/DataFileFormat.h"
-#include "collect/ICollectorView.h"
+#include "collect/ICollectorEvents.h"
 #include "platform/OneLine.h"
 #include "platform/UiThread.h"
 #include "snmp/CSnmpSession.h"
@@ -35,13 +35,13 @@ bool CCollectRun::IsStopped() const
     return m_bStopped;
 }
 
-void CCollectRun::CallView(const std::function<void(ICollectorView&, bool)>& fn)
+void CCollectRun::CallView(const std::function<void(ICollectorEvents&, bool)>& fn)
 {
     if (m_pView->bClosed)
         return;
     // By value: a call dropped at shutdown still sits in the event queue after this frame is gone.
     platform::SendToUi([self = shared_from_this(), fn] {
-        if (ICollectorView* view = self->m_pView->pView)
+        if (ICollectorEvents* view = self->m_pView->pView)
             fn(*view, self->IsStopped());
     });
 }
@@ -49,12 +49,13 @@ void CCollectRun::CallView(const std::function<void(ICollectorView&, bool)>& fn)
 void CCollectRun::RunCycle()
 {
     // The time of the line is the time the cycle starts, before any network traffic.
-    std::string line = datafile::TimeStampNow();
+    CollectedLine collected;
+    collected.time = datafile::TimeStampNow();
     CSnmpSession session;
     std::string error;
     if (!session.Open(m_strAgent, m_strCommunity, kTimeout, kRetries, error)) {
-        const QString text = QString::fromStdString(error);
-        CallView([text](ICollectorView& view, bool) { view.AddStatusLine(text, false); });
+        const ReadFailure failure {false, 0, QString::fromStdString(error)};
+        CallView([failure](ICollectorEvents& events, bool) { events.ReadFailed(failure); });
         session.Close();
         return;
     }
@@ -63,24 +64,25 @@ void CCollectRun::RunCycle()
     int errorCode = 0;
     if (!session.Get(m_oidList, values, error, errorCode)) {
         // After Stop a failed read leaves no trace.
-        const QString message = QString::asprintf("Error No %d : %s", errorCode, error.c_str());
-        CallView([message](ICollectorView& view, bool stopped) {
-            if (stopped)
-                return;
-            view.SetStatusLamp(kLampReadFailed);
-            view.AddStatusLine(message, false);
+        const ReadFailure failure {true, errorCode, QString::asprintf("Error No %d : %s", errorCode, error.c_str())};
+        CallView([failure](ICollectorEvents& events, bool stopped) {
+            if (!stopped)
+                events.ReadFailed(failure);
         });
         session.Close();
         return;
     }
     session.Close();
 
+    std::string line = collected.time;
     for (size_t i = 0; i < values.size(); ++i) {
         if (i > 0)
             line += datafile::kSeparator;
-        line += platform::OneLine(values[i]); // a value's own line break would start a forged line
+        // A value's own line break would start a forged line.
+        collected.values.push_back(platform::OneLine(values[i]));
+        line += collected.values.back();
     }
-    const QString shown = QString::fromStdString(line);
+    collected.text = QString::fromStdString(line);
     line += datafile::kLineEnd;
 
     // The file is written before the line is shown, so a line the user has seen is on disk.
@@ -94,13 +96,12 @@ void CCollectRun::RunCycle()
         }
     }
     const QString writeError = result.ok() ? QString() : result.Text(m_strPath);
-    CallView([shown, written, writeError](ICollectorView& view, bool stopped) {
-        view.AddStatusLine(shown, false); // also after Stop: the read did answer
+    CallView([collected, written, writeError](ICollectorEvents& events, bool stopped) {
         if (!written)
-            return;
-        if (!writeError.isEmpty())
-            view.AddStatusLine(writeError, false);
-        if (!stopped)
-            view.SetStatusLamp(writeError.isEmpty() ? kLampCollecting : kLampReadFailed);
+            events.LineAfterStop(collected); // the read did answer
+        else if (writeError.isEmpty())
+            events.LineWritten(collected, !stopped);
+        else
+            events.WriteFailed(collected, writeError, !stopped);
     });
 }

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-class ICollectorView;
+class ICollectorEvents;
 
-// The collector's road to the main window, shared with every worker. pView is read and cleared
-// on the UI thread only, so a late call from a worker finds it null once the collector is gone;
+// The collector's road to its front end (the main window), shared with every worker. pView is
+// read and cleared on the UI thread only, so a late call from a worker finds it null once the collector is gone;
 // bClosed tells workers not to queue any call at all from then on.
 struct CViewLink {
-    ICollectorView* pView = nullptr;
+    ICollectorEvents* pView = nullptr;
     std::atomic<bool> bClosed {false};
 };
 
@@ -48,8 +48,8 @@ public:
 
 private:
     // Runs fn on the UI thread while this thread waits, unless the window is gone. fn gets the
-    // view and whether the run has been stopped by then.
-    void CallView(const std::function<void(ICollectorView& view, bool stopped)>& fn);
+    // front end and whether the run has been stopped by then.
+    void CallView(const std::function<void(ICollectorEvents& events, bool stopped)>& fn);
 
     const std::shared_ptr<CViewLink> m_pView;
     const std::string m_strPath;

@@ -3,7 +3,7 @@
 #include "collect/CCollectRun.h"
 #include "collect/ColumnsSidecarFile.h"
 #include "collect/DataFileFormat.h"
-#include "collect/ICollectorView.h"
+#include "collect/ICollectorEvents.h"
 #include "platform/MessageBox.h"
 #include "platform/TextBytes.h"
 
@@ -14,7 +14,7 @@
 
 CCollector* g_pCollector = nullptr;
 
-CCollector::CCollector(ICollectorView* pDialog) : m_pDialog(pDialog), m_pViewLink(std::make_shared<CViewLink>())
+CCollector::CCollector(ICollectorEvents* pDialog) : m_pDialog(pDialog), m_pViewLink(std::make_shared<CViewLink>())
 {
     m_pViewLink->pView = pDialog;
     m_timer.setTimerType(Qt::PreciseTimer); // lines a whole number of periods apart
@@ -92,46 +92,49 @@ void CCollector::StartRun()
             break;
         }
         if (!exists.ok()) {
-            m_strError = exists.Text(path);
-            platform::MessageBox(m_strError);
+            FailStart(exists.Text(path));
             return;
         }
         QString fileName = name;
-        const int choice = m_pDialog->RunFileNameDialog(fileName);
-        if (choice == ICollectorView::kSaveContinuously) {
+        const int choice = m_pDialog->AskExistingFile(fileName);
+        if (choice == ICollectorEvents::kSaveContinuously) {
             mode = CDataFile::Mode::SaveContinuously;
             break;
         }
-        if (choice == ICollectorView::kOverwrite) {
+        if (choice == ICollectorEvents::kOverwrite) {
             mode = CDataFile::Mode::Overwrite;
             break;
         }
-        if (choice != ICollectorView::kRename)
-            return; // Cancel
+        if (choice != ICollectorEvents::kRename) {
+            m_pDialog->RunEnded(ICollectorEvents::RunEnd::Cancelled);
+            return;
+        }
         name = fileName; // the new name is tested in its turn
     }
 
     auto run = std::make_shared<CCollectRun>(m_pViewLink, path, m_strAgent.toStdString(),
                                              m_strCommunity, m_oidList);
     if (const CDataFile::Result opened = run->Open(mode); !opened.ok()) {
-        m_strError = opened.Text(path);
-        platform::MessageBox(m_strError);
+        FailStart(opened.Text(path));
         return;
     }
 
-    m_pDialog->SetStatusLamp(kLampCollecting);
-    m_pDialog->ClearStatusList();
     m_strMessage = QString::asprintf("Saving data in file name : %s.", name.toUtf8().constData());
-    m_pDialog->SetStatusText(m_strMessage);
-    WriteColumns(path, mode);
-    SetRunControls(true);
+    m_pDialog->RunStarted({name, m_strMessage, WriteColumns(path, mode)});
     m_pRun = run; // a fresh run: m_bCycleBusy and m_bStopped are clear
     ReapWorkers(std::chrono::milliseconds(0));
     m_timer.start(CollectInterval(m_nPeriod));
     RunCycle(); // the first line is taken at the moment of Start
 }
 
-void CCollector::WriteColumns(const std::string& path, CDataFile::Mode mode)
+void CCollector::FailStart(const QString& error)
+{
+    m_strError = error;
+    platform::MessageBox(m_strError);
+    m_pDialog->RunEnded(ICollectorEvents::RunEnd::FileError);
+}
+
+QString CCollector::WriteColumns(const std::string& path, CDataFile::Mode mode)
 {
     // Taken before the first line's time stamp: the record covers the run from its first line.
     datafile::ColumnsRecord record;
@@ -147,7 +150,8 @@ void CCollector::WriteColumns(const std::string& path, CDataFile::Mode mode)
     }
     std::string error;
     if (!WriteColumnsRecord(path, record, mode != CDataFile::Mode::SaveContinuously, error))
-        m_pDialog->AddStatusLine(QStringLiteral("Column names not saved: %1").arg(platform::TextFromBytes(error)), false);
+        return QStringLiteral("Column names not saved: %1").arg(platform::TextFromBytes(error));
+    return {};
 }
 
 void CCollector::StopRun()
@@ -157,20 +161,8 @@ void CCollector::StopRun()
         m_pRun->Stop();
         m_pRun.reset();
     }
-    m_pDialog->SetStatusLamp(kLampIdle);
-    m_pDialog->SetStatusText(QStringLiteral("Ready..."));
-    SetRunControls(false);
+    m_pDialog->RunEnded(ICollectorEvents::RunEnd::Stopped);
     ReapWorkers(std::chrono::milliseconds(0));
-}
-
-void CCollector::SetRunControls(bool collecting)
-{
-    using Button = ICollectorView::RunButton;
-    m_pDialog->EnableSettingInputs(!collecting);
-    m_pDialog->EnableRunButton(Button::Start, !collecting);
-    m_pDialog->EnableRunButton(Button::Stop, collecting);
-    m_pDialog->EnableRunButton(Button::GetOid, !collecting);
-    m_pDialog->FocusRunButton(collecting ? Button::Stop : Button::Start);
 }
 
 void CCollector::RunCycle()

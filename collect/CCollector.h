@@ -15,7 +15,7 @@
 #include <vector>
 
 class CCollectRun;
-class ICollectorView;
+class ICollectorEvents;
 struct CViewLink;
 
 // The periodic collection: the settings of the next run, the run in progress, timer 11 and the
@@ -37,8 +37,9 @@ public:
     // How long closing waits for a running cycle before cutting its worker loose.
     static constexpr std::chrono::milliseconds kCloseWait {1000};
 
-    // Binds the collector to the main window and makes it g_pCollector.
-    explicit CCollector(ICollectorView* pDialog);
+    // Binds the collector to the front end that gets its events (the main window) and makes it
+    // g_pCollector.
+    explicit CCollector(ICollectorEvents* pDialog);
     // Ends an active run without Stop (the file is closed; a late cycle writes nothing) and
     // waits a little for running workers.
     ~CCollector();
@@ -59,13 +60,13 @@ public:
     // UTF-8.
     void SetFolder(const std::string& folder);
 
-    // Chooses and opens the data file (asking through the File Name dialog when it exists),
-    // records the run's columns in the sidecar beside it (a failure is a status line, the run
-    // goes on), switches the window to collecting, starts timer 11 and takes the first line at
-    // once.
-    // Ends early, with no run, on Cancel or a file error (shown in a message box).
+    // Chooses and opens the data file (asking AskExistingFile when it exists), records the run's
+    // columns in the sidecar beside it (a failure is told with RunStarted, the run goes on),
+    // reports RunStarted, starts timer 11 and takes the first line at once.
+    // Ends early, with no run and RunEnded(Cancelled or FileError), on Cancel or a file error
+    // (shown in a message box).
     void StartRun();
-    // Kills the timer, closes the file and switches the window back. Does not wait for a
+    // Kills the timer, closes the file and reports RunEnded(Stopped). Does not wait for a
     // running cycle: it finds the run stopped and writes nothing.
     void StopRun();
 
@@ -98,11 +99,13 @@ private:
     };
     // Joins the workers that have finished, waiting up to wait for the others.
     void ReapWorkers(std::chrono::milliseconds wait);
-    void SetRunControls(bool collecting);
-    // The run's record into the data file's column sidecar.
-    void WriteColumns(const std::string& path, CDataFile::Mode mode);
+    // A run that cannot begin for a file error: the message box, then RunEnded(FileError).
+    void FailStart(const QString& error);
+    // The run's record into the data file's column sidecar. Returns the status line that says
+    // why it was not written, or nothing.
+    QString WriteColumns(const std::string& path, CDataFile::Mode mode);
 
-    ICollectorView* const m_pDialog;
+    ICollectorEvents* const m_pDialog; // the main window, or another front end
     const std::shared_ptr<CViewLink> m_pViewLink;
     std::string m_strFolder;
     std::shared_ptr<CCollectRun> m_pRun; // the active run, with its m_file, m_bStopped, m_bCycleBusy

@@ -89,7 +89,7 @@ int CFileNameDialog::Ask(QString& fileName, QWidget* parent)
 {
     CFileNameDialog dialog(fileName, parent);
     if (platform::ExecModal(dialog) != QDialog::Accepted)
-        return ICollectorView::kCancel;
+        return ICollectorEvents::kCancel;
     fileName = dialog.m_strFileName;
     return dialog.m_nChoice;
 }

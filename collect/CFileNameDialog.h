@@ -1,5 +1,5 @@
 #pragma once
-#include "collect/ICollectorView.h"
+#include "collect/ICollectorEvents.h"
 
 #include <QDialog>
 #include <QString>
@@ -15,12 +15,12 @@ class CFileNameDialog : public QDialog {
 public:
     enum { IDD = 103 };
     // m_nChoice values.
-    static constexpr int kSaveContinuously = ICollectorView::kSaveContinuously;
-    static constexpr int kOverwrite = ICollectorView::kOverwrite;
-    static constexpr int kRename = ICollectorView::kRename;
+    static constexpr int kSaveContinuously = ICollectorEvents::kSaveContinuously;
+    static constexpr int kOverwrite = ICollectorEvents::kOverwrite;
+    static constexpr int kRename = ICollectorEvents::kRename;
 
     // Runs the dialog for fileName modally over parent (platform::ExecModal), as
-    // ICollectorView::RunFileNameDialog asks.
+    // ICollectorEvents::AskExistingFile asks in the main window.
     static int Ask(QString& fileName, QWidget* parent);
 
     // fileName: the name of the existing file, shown in the edit and in the status text.

@@ -1,6 +1,6 @@
 #include "download/CDatalogReport.h"
 
-#include "download/IDownloadView.h"
+#include "download/IDownloadEvents.h"
 #include "download/ReportHeader.h"
 #include "download/ReportFile.h"
 #include "download/ZoneTime.h"

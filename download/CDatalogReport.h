@@ -2,7 +2,7 @@
 #include <functional>
 #include <string>
 
-class IDownloadView;
+class IDownloadEvents;
 class getdata;
 struct status_block;
 
@@ -25,7 +25,7 @@ public:
     // The mean of the samples of the report being written.
     double m_dAverage = 0.0;
     // Where the status lines go ("Saving data to ...", errors); none without one.
-    IDownloadView* m_pDialog = nullptr;
+    IDownloadEvents* m_pDialog = nullptr;
 
     // The name of a sensor type byte; empty for types without a name and for 18 to 255.
     static const char* SensorTypeName(int type);

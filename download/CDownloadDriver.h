@@ -1,13 +1,12 @@
 #pragma once
+#include "download/IDownloadEvents.h"
+
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 class CDatalogReport;
-class IDownloadView;
 class getdata;
 
 // What a download works from, taken once when it starts: a download is of one unit into one
@@ -20,23 +19,9 @@ struct DownloadSettings {
     bool collecting = false; // a collection run is active: the status list and text are kept
 };
 
-// How a download ended.
-struct DownloadResult {
-    int reportsWritten = 0;
-    int reportsFailed = 0;  // channels with records whose report could not be written
-    int pairsAsked = 0;
-    // Port/channel pairs (port index 0 to 7, channel) that the unit did not answer for: no
-    // report, and none of its own "no datalog", "offline" or "no records" either (code 107,
-    // socket errors, time-outs of the records, the unit's other error bytes). The run went on.
-    std::vector<std::pair<int, int>> pairsFailed;
-    bool stopped = false;   // the unit did not answer, refused the password or is too old
-    bool cancelled = false; // Cancel() ended it
-    bool halted = false;    // no socket could be made: the program is to end
-};
-
 // The download of every sensor channel of a unit: ports 0 to 7, channel 0 then 1, one report
 // per channel that has records. It works on the front end's client and report writer and
-// reaches the user only through the view, so the window and the command line run the same
+// reaches the user only through its events, so the window and the command line run the same
 // download.
 class CDownloadDriver {
 public:
@@ -46,16 +31,16 @@ public:
     // The exit status of a program that could not make a socket.
     static constexpr int kHaltStatus = 255;
 
-    // The client's messages go to the view from now on.
-    CDownloadDriver(getdata& client, CDatalogReport& report, IDownloadView& view);
+    // The client's messages and the report writer's status lines go to events from now on.
+    CDownloadDriver(getdata& client, CDatalogReport& report, IDownloadEvents& events);
     // Cancels a running download and waits for its thread.
     ~CDownloadDriver();
     CDownloadDriver(const CDownloadDriver&) = delete;
     CDownloadDriver& operator=(const CDownloadDriver&) = delete;
 
     // Starts the download on a thread of its own. False, with nothing started, while one runs.
-    // The thread counts as running until just before it gives the controls back
-    // (EnableDownloadControls): once they are back, Start starts a new download.
+    // The thread counts as running until just before Finished: once a front end has its end,
+    // Start starts a new download.
     bool Start(DownloadSettings settings);
     bool IsRunning() const { return m_bRunning.load(); }
     // Waits for the thread started last (nothing without one).
@@ -64,13 +49,12 @@ public:
     // and no further report is started. The download then ends quietly.
     void Cancel();
 
-    // The download on the calling thread, ending with EnableDownloadControls (unless the
-    // program halts).
+    // The download on the calling thread, ending with Finished.
     DownloadResult Run(const DownloadSettings& settings);
 
     // What the driver does after a failed pair.
     enum class Next { Channel, Port, Stop };
-    // Reacts to a failed pair's code: status line or message box, and where to go on. The
+    // Reacts to a failed pair's code: status line or message, and where to go on. The
     // codes are told apart by their low byte read as a signed value, as the unit's firmware
     // defines them; socket errors (10000 and up) are never read that way.
     Next React(std::int32_t code, int port);
@@ -79,12 +63,14 @@ public:
     static bool IsAnswer(std::int32_t code);
 
 private:
-    // Run without its last call to the view.
+    // Run without Finished.
     DownloadResult Download(const DownloadSettings& settings);
+    // Counts outcome into result and reports it.
+    void ChannelOver(DownloadResult& result, const ChannelOutcome& outcome);
 
     getdata& m_client;
     CDatalogReport& m_report;
-    IDownloadView& m_view;
+    IDownloadEvents& m_events;
     std::thread m_thread;
     std::atomic<bool> m_bRunning {false};
 };

@@ -67,18 +67,6 @@ std::string ProbeOid()
     return ExpandedOid(oidtpl::kTable16Status, 1);
 }
 
-// The scan's view: rows stay in the scan's m_rows; texts are kept for the log.
-class ScanLog : public IScanView {
-public:
-    void AddListItem(const std::string&, int, const std::string&, const std::string&, CSensorRow*) override {}
-    void CheckAllItems() override {}
-    void SetStatusText(const std::string& text) override { strStatus = text; }
-    void ShowMessageBox(const std::string& text) override { messages.push_back(text); }
-
-    std::string strStatus;
-    std::vector<std::string> messages;
-};
-
 } // namespace
 
 // What the exporter knows of one unit; scans and scrapes meet here.
@@ -336,9 +324,7 @@ void CExporter::ScanUnit(CUnitState& state)
 {
     const CExporterUnit& unit = state.m_unit;
     const std::string who = "unit \"" + unit.m_strName + "\" (" + unit.m_strAddress + ")";
-    ScanLog view;
     CSensorScan scan;
-    scan.SetScanView(&view);
     scan.m_strIpAddress = unit.m_strAddress;
     scan.m_strCommunity = unit.m_strCommunity;
     // The unit's own bound, as for its reads: a dead unit holds a scan thread no longer.
@@ -350,41 +336,39 @@ void CExporter::ScanUnit(CUnitState& state)
             return;
         state.m_pScan = &scan;
     }
-    scan.ScanUnit();
+    const ScanResult found = scan.Scan();
     {
         std::lock_guard lock(state.m_mutex);
         state.m_pScan = nullptr;
     }
 
-    // Without an answer to the port-count probe the scan found nothing about the unit: the last
-    // good list stays.
-    if (scan.m_nPortCount == 0) {
+    // A unit that did not answer told nothing about its sensors: the last good list stays.
+    if (!found.answered) {
         {
             std::lock_guard lock(state.m_mutex);
             if (state.m_bRetired || m_bStopping)
                 return;
             state.m_bScanOk = false;
         }
-        const std::string why = view.messages.empty() ? CSensorScan::TrimmedStatus(view.strStatus) : view.messages.front();
+        const std::string why = found.messages.empty() ? found.status : found.messages.front();
         Log(who + ": scan failed: " + why + " The last sensor list stays.");
         return;
     }
 
     auto sensors = std::make_shared<SensorList>();
-    auto labelled = [&scan](const CSensorRow& row) {
-        return ExportedSensor{row.m_strOid, row.FormatPortLabel(scan.m_bZeroBasedPorts), row.m_strDescription,
-                              std::to_string(row.m_nType)};
+    auto labelled = [](const ScanResult::Row& row) {
+        return ExportedSensor{row.oid, row.label, row.description, std::to_string(row.typeCode)};
     };
     if (unit.m_bAllOnline) {
         // Every row the scan listed, as the Generate OID dialog ticks them all.
-        for (const auto& row : scan.m_rows)
-            sensors->push_back(labelled(*row));
+        for (const ScanResult::Row& row : found.rows)
+            sensors->push_back(labelled(row));
     } else {
         for (const std::string& oid : unit.m_oidList) {
             ExportedSensor sensor{oid, {}, {}, {}};
-            for (const auto& row : scan.m_rows)
-                if (row->m_strOid == oid)
-                    sensor = labelled(*row);
+            for (const ScanResult::Row& row : found.rows)
+                if (row.oid == oid)
+                    sensor = labelled(row);
             sensors->push_back(sensor);
         }
     }
@@ -402,10 +386,10 @@ void CExporter::ScanUnit(CUnitState& state)
         std::lock_guard lock(m_scrapeMutex);
         m_pLastPage.reset();
     }
-    std::string line = who + ": scan found " + std::to_string(scan.m_rows.size()) + " sensor" +
-                       (scan.m_rows.size() == 1 ? "" : "s") + " online, reading " +
+    std::string line = who + ": scan found " + std::to_string(found.rows.size()) + " sensor" +
+                       (found.rows.size() == 1 ? "" : "s") + " online, reading " +
                        std::to_string(sensors->size());
-    if (!view.messages.empty())
+    if (!found.messages.empty())
         line += " (a description or type could not be read)";
     Log(line);
 }

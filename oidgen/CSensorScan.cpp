@@ -102,27 +102,39 @@ CSensorRow* CSensorScan::NewRow()
 
 void CSensorScan::SetStatus(const std::string& text)
 {
+    m_result.status = TrimmedStatus(text);
     if (m_pView)
         m_pView->SetStatusText(text);
 }
 
 void CSensorScan::ShowMessage(const std::string& text)
 {
-    if (m_pView && !m_bAbandon)
+    if (m_bAbandon)
+        return;
+    m_result.messages.push_back(text);
+    if (m_pView)
         m_pView->ShowMessageBox(text);
 }
 
 void CSensorScan::AddSensorRow(CSensorRow* row)
 {
+    const std::string label = row->FormatPortLabel(m_bZeroBasedPorts);
+    m_result.rows.push_back({label, row->m_strDescription, row->m_strOid, row->TypeName(), row->m_nType});
     if (m_pView)
-        m_pView->AddListItem(row->FormatPortLabel(m_bZeroBasedPorts), row->IconIndex(), row->m_strDescription,
-                             row->FormatStatusLabel(), row);
+        m_pView->AddListItem(label, row->IconIndex(), row->m_strDescription, row->FormatStatusLabel(), row);
+}
+
+ScanResult CSensorScan::Scan()
+{
+    ScanUnit();
+    return m_result;
 }
 
 int CSensorScan::ScanUnit()
 {
     m_nSensorCount = 0;
     m_nPortCount = 0;
+    m_result = {};
     CSnmpSession session;
     session.SetAbandonFlag(&m_bAbandon);
     std::string openText;
@@ -147,6 +159,9 @@ int CSensorScan::ScanUnit()
             SetStatus(Format(" IP %s is not active.", m_strIpAddress));
             return 0;
         }
+        // The port-count probe is the first read: with a port count the unit answered it with
+        // the community.
+        m_result.answered = true;
 
         // Numbering base; an answer at all means the unit has the sub-tables.
         if (Read(session, {ExpandedOid(oidtpl::kNumberingBase)}, values, errorCode)) {
@@ -191,6 +206,7 @@ int CSensorScan::ScanUnit()
                              ? " IP %s has %d sensor online , then select wanted sensor and press GenOID."
                              : " IP %s has %d sensors online , then select wanted sensor and press GenOID.",
                          m_strIpAddress, m_nSensorCount));
+        m_result.ticked = true;
         if (m_pView)
             m_pView->CheckAllItems();
     }

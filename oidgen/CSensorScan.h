@@ -1,6 +1,7 @@
 #pragma once
 #include "oidgen/CSensorRow.h"
 #include "oidgen/IScanView.h"
+#include "oidgen/ScanResult.h"
 
 #include <atomic>
 #include <memory>
@@ -12,7 +13,8 @@ class CSnmpSession;
 // The discovery scan of one unit and the walk of its sub-tables: the Generate OID dialog's
 // fields and operations that work without any widget. The dialog derives from it (and from
 // IScanView, bound with SetScanView(this) in its constructor), sets m_strIpAddress and
-// m_strCommunity, and runs ScanUnit once on its worker thread. Tests drive it headless.
+// m_strCommunity, and runs ScanUnit once on its worker thread. Front ends without a list (the
+// command line, the exporter) run Scan and use its ScanResult. Tests drive it headless.
 //
 // A row whose description read failed keeps an empty description, and a table-17 row whose
 // type read failed keeps type 0 (no icon); either way the row is still listed and counted,
@@ -24,13 +26,18 @@ public:
     CSensorScan(const CSensorScan&) = delete;
     CSensorScan& operator=(const CSensorScan&) = delete;
 
-    // Where rows, ticks, status texts and message boxes go; null shows nothing.
+    // Where rows, ticks, status texts and message boxes are shown as the scan goes; null shows
+    // nothing.
     void SetScanView(IScanView* view) { m_pView = view; }
 
     // Scans the unit at m_strIpAddress: port count, numbering, both port tables and, on units
     // that have them, the sub-table families and sensor arrays. Returns m_nSensorCount, the
     // rows counted (0 when the unit gave no usable answer). Runs once per object.
     int ScanUnit();
+    // ScanUnit, then what it found.
+    ScanResult Scan();
+    // What the last ScanUnit found.
+    const ScanResult& Result() const { return m_result; }
     // Lists a row that is already in m_rows, at the end of the list.
     void AddSensorRow(CSensorRow* row);
     // Walks family 30, 26, 27, 28 or 32, at most its first 64 entries whatever count the unit
@@ -72,5 +79,6 @@ private:
     void ShowMessage(const std::string& text);
 
     IScanView* m_pView = nullptr;
+    ScanResult m_result;
     std::atomic<bool> m_bAbandon{false};
 };

@@ -1,6 +1,7 @@
 #include "oidgen/ReadOidDlg.h"
 
 #include "platform/DialogUnits.h"
+#include "platform/MessageBox.h"
 #include "platform/Resources.h"
 #include "platform/TextBytes.h"
 #include "platform/UiThread.h"
@@ -213,6 +214,11 @@ void COidGenDialog::AddListItem(const std::string& label, int iconIndex, const s
 void COidGenDialog::CheckAllItems()
 {
     platform::SendToUi([this] { SetAllChecks(true); });
+}
+
+void COidGenDialog::ShowMessageBox(const std::string& text)
+{
+    platform::MessageBox(QString::fromStdString(text));
 }
 
 void COidGenDialog::SetStatusText(const std::string& text)

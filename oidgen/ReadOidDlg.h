@@ -84,6 +84,8 @@ private:
     void AddListItem(const std::string& label, int iconIndex, const std::string& description,
                      const std::string& status, CSensorRow* row) override;
     void CheckAllItems() override;
+    // The OK-only box, safe from the worker: it blocks the scan until closed.
+    void ShowMessageBox(const std::string& text) override;
 
     void CreateControls();
     void OnInitDialog();

@@ -2,6 +2,7 @@
 
 #include "collect/CFileNameDialog.h"
 #include "platform/ModalDialog.h"
+#include "platform/StatusLamp.h"
 #include "platform/UiThread.h"
 
 #include <QRegularExpression>
@@ -15,14 +16,54 @@ const QRegularExpression& DataLine()
 }
 } // namespace
 
-void CTestView::AddStatusLine(const QString& text, bool isFileLink)
+void CTestView::AddStatusLine(const QString& text)
 {
     EXPECT_TRUE(platform::IsUiThread());
-    EXPECT_FALSE(isFileLink) << "collection lines are never links";
     lines << text;
 }
 
-int CTestView::RunFileNameDialog(QString& fileName)
+void CTestView::RunStarted(const RunStart& start)
+{
+    lamps.push_back(kLampCollecting);
+    lines.clear();
+    statusText = start.message;
+    if (!start.columnsNotSaved.isEmpty())
+        AddStatusLine(start.columnsNotSaved);
+    collectingControls = true;
+}
+
+void CTestView::LineWritten(const CollectedLine& line, bool runGoesOn)
+{
+    AddStatusLine(line.text);
+    if (runGoesOn)
+        lamps.push_back(kLampCollecting);
+}
+
+void CTestView::WriteFailed(const CollectedLine& line, const QString& error, bool runGoesOn)
+{
+    AddStatusLine(line.text);
+    AddStatusLine(error);
+    if (runGoesOn)
+        lamps.push_back(kLampReadFailed);
+}
+
+void CTestView::ReadFailed(const ReadFailure& failure)
+{
+    if (failure.sessionOpened)
+        lamps.push_back(kLampReadFailed);
+    AddStatusLine(failure.message);
+}
+
+void CTestView::RunEnded(RunEnd why)
+{
+    if (why != RunEnd::Stopped)
+        return;
+    lamps.push_back(kLampIdle);
+    statusText = QStringLiteral("Ready...");
+    collectingControls = false;
+}
+
+int CTestView::AskExistingFile(QString& fileName)
 {
     ++fileNameDialogs;
     return CFileNameDialog::Ask(fileName, nullptr);
@@ -30,14 +71,12 @@ int CTestView::RunFileNameDialog(QString& fileName)
 
 bool CTestView::IsIdle() const
 {
-    return inputsEnabled && buttons.at(RunButton::Start) && !buttons.at(RunButton::Stop) &&
-           buttons.at(RunButton::GetOid) && focus == RunButton::Start;
+    return !collectingControls;
 }
 
 bool CTestView::IsCollecting() const
 {
-    return !inputsEnabled && !buttons.at(RunButton::Start) && buttons.at(RunButton::Stop) &&
-           !buttons.at(RunButton::GetOid) && focus == RunButton::Stop;
+    return collectingControls;
 }
 
 QStringList CTestView::OtherLines() const

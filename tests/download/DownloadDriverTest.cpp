@@ -290,10 +290,10 @@ TEST(DownloadDriverEnd, NotRunningOnceTheControlsComeBack)
 {
     class EndView : public RecordingView {
     public:
-        void EnableDownloadControls() override
+        void Finished(const DownloadResult& result) override
         {
             m_bRunningAtEnable = m_pDriver->IsRunning();
-            RecordingView::EnableDownloadControls();
+            RecordingView::Finished(result);
         }
         CDownloadDriver* m_pDriver = nullptr;
         std::atomic<bool> m_bRunningAtEnable {true};

@@ -1,14 +1,16 @@
 #pragma once
-#include "download/IDownloadView.h"
+#include "download/CDownloadDriver.h"
+#include "download/IDownloadEvents.h"
 
 #include <mutex>
 #include <string>
 #include <vector>
 
 // A headless front end: records every call of a download, in order, as one text each.
-// "line: ...", "link: ...", "box: ...", "text: ...", "clear", "enable", "halt: N"; progress
-// calls are counted apart, since their number depends on timing.
-class RecordingView : public IDownloadView {
+// "line: ...", "link: ...", "box: ...", "text: ...", "clear", and the end as the window takes
+// it: "enable" (its controls back) or "halt: N"; progress calls are counted apart, since their
+// number depends on timing.
+class RecordingView : public IDownloadEvents {
 public:
     void AddStatusLine(const std::string& text, bool isFileLink) override
     {
@@ -28,21 +30,23 @@ public:
         Record("text: " + text);
     }
     void ClearStatusList() override { Record("clear"); }
-    void MessageBox(const std::string& text) override { Record("box: " + text); }
-    void ShowProgress(int pairsDone, int pairCount, int records, int recordCount) override
+    void Message(const std::string& text) override { Record("box: " + text); }
+    void Progress(int pairsDone, int pairCount, int records, int recordCount) override
     {
         std::lock_guard lock(m_mutex);
         ++m_nProgressCalls;
         m_lastProgress = {pairsDone, pairCount, records, recordCount};
         m_bProgressShown = true;
     }
-    void HideProgress() override
+    void ProgressEnded() override
     {
         std::lock_guard lock(m_mutex);
         m_bProgressShown = false;
     }
-    void EnableDownloadControls() override { Record("enable"); }
-    void HaltProgram(int exitStatus) override { Record("halt: " + std::to_string(exitStatus)); }
+    void Finished(const DownloadResult& result) override
+    {
+        Record(result.halted ? "halt: " + std::to_string(CDownloadDriver::kHaltStatus) : "enable");
+    }
 
     std::vector<std::string> Calls() const
     {

@@ -1,6 +1,7 @@
 #include "ScanTestSupport.h"
 
 #include "oidgen/OidTemplates.h"
+#include "platform/MessageBox.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,11 @@ void RecordingView::CheckAllItems()
 void RecordingView::SetStatusText(const std::string& text)
 {
     statusTexts.push_back(text);
+}
+
+void RecordingView::ShowMessageBox(const std::string& text)
+{
+    platform::MessageBox(QString::fromStdString(text));
 }
 
 QString Oem(const std::string& rest)

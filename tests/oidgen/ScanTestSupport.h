@@ -24,6 +24,8 @@ public:
                      const std::string& status, CSensorRow* row) override;
     void CheckAllItems() override;
     void SetStatusText(const std::string& text) override;
+    // As the dialog shows them: platform::MessageBox, which tests catch.
+    void ShowMessageBox(const std::string& text) override;
 
     std::vector<RecordedItem> items;
     std::vector<std::string> statusTexts;

@@ -4,7 +4,7 @@
 // way, prints "closing" and ends as the program does: the modal main window's loop ends, the
 // window deletes the collector on its way out, and main returns.
 #include "collect/CCollector.h"
-#include "collect/ICollectorView.h"
+#include "collect/ICollectorEvents.h"
 #include "platform/ModalDialog.h"
 
 #include <QApplication>
@@ -16,27 +16,13 @@
 #include <memory>
 #include <unistd.h>
 
-namespace {
-class CQuietView : public ICollectorView {
-public:
-    void AddStatusLine(const QString&, bool) override {}
-    void SetStatusText(const QString&) override {}
-    void SetStatusLamp(int) override {}
-    void EnableSettingInputs(bool) override {}
-    void EnableRunButton(RunButton, bool) override {}
-    void FocusRunButton(RunButton) override {}
-    void ClearStatusList() override {}
-    int RunFileNameDialog(QString&) override { return kCancel; }
-};
-} // namespace
-
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc != 4)
         return 2;
-    CQuietView view;
+    ICollectorEvents view; // shows nothing
     auto collector = std::make_unique<CCollector>(&view);
     collector->SetOidList(std::vector<std::string> {argv[3]});
     collector->SetAgent(QString::fromLocal8Bit(argv[1]));
