@@ -1,6 +1,6 @@
 #include "collect/ColumnsSidecarFile.h"
 
-#include "download/ReportFile.h"
+#include "platform/CWholeFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -23,7 +23,7 @@ bool WriteColumnsRecord(const std::string& dataPath, const datafile::ColumnsReco
         error = path + ": full (a reader would not see this run)";
         return false;
     }
-    CReportFile file;
+    CWholeFile file;
     if (!file.Open(path, false) || !file.Commit(text)) {
         error = path + ": " + file.ErrorText();
         return false;

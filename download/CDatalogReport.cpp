@@ -2,7 +2,7 @@
 
 #include "download/IDownloadEvents.h"
 #include "download/ReportHeader.h"
-#include "download/ReportFile.h"
+#include "platform/CWholeFile.h"
 #include "download/ZoneTime.h"
 #include "download/getdata.h"
 #include "platform/OneLine.h"
@@ -226,7 +226,7 @@ int CDatalogReport::WriteReport(const std::string& path, const std::string& addr
         StatusLine("No file name to write data to !\n");
         return -1;
     }
-    CReportFile file;
+    CWholeFile file;
     if (!file.Open(path, append)) {
         StatusLine("Can't open file:" + path + " to write data !\n");
         return -1;

@@ -1,4 +1,4 @@
-#include "download/ReportFile.h"
+#include "platform/CWholeFile.h"
 
 #include "platform/FolderSync.h"
 #include "platform/WriteAll.h"
@@ -27,12 +27,12 @@ std::string TempPathFor(const std::string& path, int attempt)
 
 } // namespace
 
-CReportFile::~CReportFile()
+CWholeFile::~CWholeFile()
 {
     Discard();
 }
 
-void CReportFile::Discard()
+void CWholeFile::Discard()
 {
     if (m_fd >= 0)
         ::close(m_fd);
@@ -42,7 +42,7 @@ void CReportFile::Discard()
     m_strTempPath.clear();
 }
 
-bool CReportFile::Open(const std::string& path, bool append)
+bool CWholeFile::Open(const std::string& path, bool append)
 {
     Discard();
     m_strPath = path;
@@ -102,7 +102,7 @@ bool CReportFile::Open(const std::string& path, bool append)
     return false;
 }
 
-bool CReportFile::Commit(const std::string& text)
+bool CWholeFile::Commit(const std::string& text)
 {
     if (m_fd < 0) {
         m_nError = m_nError ? m_nError : EBADF;
@@ -156,7 +156,7 @@ bool CReportFile::Commit(const std::string& text)
     return ok;
 }
 
-std::string CReportFile::ErrorText() const
+std::string CWholeFile::ErrorText() const
 {
     char buffer[256];
     return ::strerror_r(m_nError, buffer, sizeof buffer);

@@ -1,20 +1,20 @@
 #pragma once
 #include <string>
 
-// Puts a whole report into its file, or nothing at all.
+// Puts a whole text into its file, or nothing at all: a datalog report, a column sidecar.
 //
 // Open checks that the file can be written and, for a replacement, makes a new file beside
 // it. Commit then either appends the text with one write, cut back to the old end if the write
 // fails, or writes the new file and renames it over the old one. Both are flushed to the disk
 // before they count, and so is the folder after a rename or a new file, so that a power cut
-// brings back neither the old report nor no report. Only regular files are written; a path
+// brings back neither the old text nor none. Only regular files are written; a path
 // with a zero byte is refused.
-class CReportFile {
+class CWholeFile {
 public:
-    CReportFile() = default;
-    ~CReportFile();
-    CReportFile(const CReportFile&) = delete;
-    CReportFile& operator=(const CReportFile&) = delete;
+    CWholeFile() = default;
+    ~CWholeFile();
+    CWholeFile(const CWholeFile&) = delete;
+    CWholeFile& operator=(const CWholeFile&) = delete;
 
     bool Open(const std::string& path, bool append);
     bool Commit(const std::string& text);
