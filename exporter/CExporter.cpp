@@ -437,7 +437,9 @@ std::string CExporter::Scrape(CUnitReader::Deadline* deadline)
         CUnitState& unit = *units[i];
         const CUnitReader::Result& result = results[i];
         const SensorList& sensors = *snapshots[i].sensors;
-        const CMetricsText::Labels unitLabels{{"unit", unit.m_unit.m_strName}, {"address", unit.m_unit.m_strAddress}};
+        // The unit's labels are escaped once for its samples.
+        const std::string unitLabels =
+            CMetricsText::LabelText({{"unit", unit.m_unit.m_strName}, {"address", unit.m_unit.m_strAddress}});
         const bool up = result.bAnswered;
         if (up && result.values.size() == sensors.size()) {
             for (std::size_t k = 0; k < sensors.size(); ++k) {
@@ -445,17 +447,20 @@ std::string CExporter::Scrape(CUnitReader::Deadline* deadline)
                 if (!value)
                     continue;
                 const ExportedSensor& s = sensors[k];
-                CMetricsText::Labels labels = unitLabels;
-                labels.insert(labels.end(),
-                              {{"port", s.strPort}, {"description", s.strDescription}, {"type", s.strType}, {"oid", s.strOid}});
-                page.Sample("veltrane_sensor_value", labels, *value);
+                page.SampleWithLabelText("veltrane_sensor_value",
+                                         unitLabels + ','
+                                             + CMetricsText::LabelText({{"port", s.strPort},
+                                                                        {"description", s.strDescription},
+                                                                        {"type", s.strType},
+                                                                        {"oid", s.strOid}}),
+                                         *value);
             }
         }
-        page.Sample("veltrane_unit_up", unitLabels, up ? 1 : 0);
-        page.Sample("veltrane_unit_request_seconds", unitLabels, result.dSeconds);
-        page.Sample("veltrane_unit_error_code", unitLabels, result.nErrorCode);
-        page.Sample("veltrane_unit_sensors", unitLabels, static_cast<double>(sensors.size()));
-        page.Sample("veltrane_unit_scan_success", unitLabels, snapshots[i].bScanOk ? 1 : 0);
+        page.SampleWithLabelText("veltrane_unit_up", unitLabels, up ? 1 : 0);
+        page.SampleWithLabelText("veltrane_unit_request_seconds", unitLabels, result.dSeconds);
+        page.SampleWithLabelText("veltrane_unit_error_code", unitLabels, result.nErrorCode);
+        page.SampleWithLabelText("veltrane_unit_sensors", unitLabels, static_cast<double>(sensors.size()));
+        page.SampleWithLabelText("veltrane_unit_scan_success", unitLabels, snapshots[i].bScanOk ? 1 : 0);
 
         // The log says when a unit starts failing or answers again, not at every scrape.
         bool changed = false;

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -24,21 +25,33 @@ void CMetricsText::Gauge(const char* name, const char* help)
 
 void CMetricsText::Sample(const char* name, const Labels& labels, double value)
 {
+    SampleWithLabelText(name, LabelText(labels), value);
+}
+
+std::string CMetricsText::LabelText(const Labels& labels)
+{
+    std::string text;
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        if (i > 0)
+            text += ',';
+        text += labels[i].first;
+        text += "=\"";
+        text += EscapeLabelValue(labels[i].second);
+        text += '"';
+    }
+    return text;
+}
+
+void CMetricsText::SampleWithLabelText(const char* name, const std::string& labelText, double value)
+{
     for (Family& family : m_families) {
         if (std::strcmp(family.name, name) != 0)
             continue;
         std::string& out = family.samples;
         out += name;
-        if (!labels.empty()) {
+        if (!labelText.empty()) {
             out += '{';
-            for (std::size_t i = 0; i < labels.size(); ++i) {
-                if (i > 0)
-                    out += ',';
-                out += labels[i].first;
-                out += "=\"";
-                out += EscapeLabelValue(labels[i].second);
-                out += '"';
-            }
+            out += labelText;
             out += '}';
         }
         out += ' ';
@@ -83,8 +96,14 @@ std::optional<double> CMetricsText::Number(const std::string& text)
 
 std::string CMetricsText::EscapeLabelValue(const std::string& bytes)
 {
-    // Invalid UTF-8 becomes U+FFFD: Prometheus refuses a page with invalid label values.
-    const std::string text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())).toStdString();
+    // Invalid UTF-8 becomes U+FFFD: Prometheus refuses a page with invalid label values. Most
+    // labels are ASCII, which is valid as it is; a page of thousands of units spares the round
+    // trip through UTF-16 for them.
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const std::string text =
+        ascii ? bytes : QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())).toStdString();
+    if (text.find_first_of("\\\"\n") == std::string::npos)
+        return text;
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {

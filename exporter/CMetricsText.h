@@ -16,6 +16,10 @@ public:
     // Adds one sample of a declared family. Label values are bytes from outside: escaped, and
     // invalid UTF-8 replaced, so any description makes a valid line.
     void Sample(const char* name, const Labels& labels, double value);
+    // The labels as a sample writes them between its braces (empty for none), for a caller that
+    // gives the same labels to many samples: escaped once, then passed to SampleWithLabelText.
+    static std::string LabelText(const Labels& labels);
+    void SampleWithLabelText(const char* name, const std::string& labelText, double value);
 
     std::string Text() const;
 
