@@ -87,6 +87,9 @@ public:
     bool m_bScanning = false;
     bool m_bRetired = false;  // no longer served since a reload: a late scan result is dropped
     CSensorScan* m_pScan = nullptr; // the scan running, which a reload or the end cuts short
+    // The scrapes' SNMP session, kept open from one scrape to the next (none while a scrape
+    // uses it); a reload that changes the unit makes a new state, and so a new session.
+    std::unique_ptr<CSnmpSession> m_pSession;
     // When a scrape last asked for a scan because the unit no longer knew an OID of its list.
     std::optional<std::chrono::steady_clock::time_point> m_lastUnknownOidScan;
     int m_nLastErrorCode = -1; // of the last scrape, -1 before the first; for the log
@@ -261,6 +264,7 @@ CExporter::ReloadCounts CExporter::Reload(const CExporterConfig& config)
     for (const auto& [name, unit] : old) {
         std::lock_guard lock(unit->m_mutex);
         unit->m_bRetired = true;
+        unit->m_pSession.reset(); // its socket goes now, not when the last scan of it ends
         if (unit->m_pScan)
             unit->m_pScan->Abandon(); // a dead unit's scan would hold a scan thread for its time-outs
     }
@@ -411,7 +415,7 @@ std::string CExporter::Scrape(CUnitReader::Deadline* deadline)
         std::lock_guard lock(unit->m_mutex);
         snapshots.push_back(Snapshot{unit->m_pSensors, unit->m_bScanOk});
         CUnitReader::Request request{unit->m_unit.m_strAddress, unit->m_unit.m_strCommunity, unit->m_unit.m_nTimeout,
-                                     unit->m_unit.m_nRetries, {}};
+                                     unit->m_unit.m_nRetries, {}, std::move(unit->m_pSession)};
         for (const ExportedSensor& sensor : *unit->m_pSensors)
             request.oids.push_back(sensor.strOid);
         if (request.oids.empty())
@@ -420,6 +424,11 @@ std::string CExporter::Scrape(CUnitReader::Deadline* deadline)
     }
 
     const std::vector<CUnitReader::Result> results = CUnitReader::Read(requests, deadline);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        std::lock_guard lock(units[i]->m_mutex);
+        if (!units[i]->m_pSession && !units[i]->m_bRetired)
+            units[i]->m_pSession = std::move(requests[i].pSession);
+    }
 
     CMetricsText page;
     page.Gauge("veltrane_sensor_value", "Sensor value as the unit reads it; values that are not numbers are left out.");

@@ -39,7 +39,7 @@ void CUnitReader::Deadline::Finish()
     m_changed.notify_all();
 }
 
-std::vector<CUnitReader::Result> CUnitReader::Read(const std::vector<Request>& requests, Deadline* deadline)
+std::vector<CUnitReader::Result> CUnitReader::Read(std::vector<Request>& requests, Deadline* deadline)
 {
     std::vector<Result> results(requests.size());
     std::vector<std::unique_ptr<CSnmpSession>> sessions(requests.size());
@@ -51,13 +51,16 @@ std::vector<CUnitReader::Result> CUnitReader::Read(const std::vector<Request>& r
     sent.reserve(requests.size());
 
     for (std::size_t i = 0; i < requests.size(); ++i) {
-        const Request& request = requests[i];
+        Request& request = requests[i];
         Result& result = results[i];
-        auto session = std::make_unique<CSnmpSession>();
+        std::unique_ptr<CSnmpSession> session = std::move(request.pSession);
+        if (!session || !session->IsOpen()) {
+            session = std::make_unique<CSnmpSession>();
+            if (!session->Open(request.strAddress, request.strCommunity, request.nTimeout, request.nRetries,
+                               result.strError))
+                continue;
+        }
         session->SetAbandonFlag(&cut[i]);
-        if (!session->Open(request.strAddress, request.strCommunity, request.nTimeout, request.nRetries,
-                           result.strError))
-            continue;
         if (!session->StartGet(request.oids, result.strError, result.nErrorCode))
             continue;
         sentBy[i] = Clock::now();
@@ -112,7 +115,14 @@ std::vector<CUnitReader::Result> CUnitReader::Read(const std::vector<Request>& r
             result.nErrorCode = kDeadlineErrorCode;
             result.strError = "No answer before the scrape's deadline.";
         }
-        sessions[i]->Close();
+        // Kept for the next read while it is open and failed only as a unit can make it fail
+        // (an answer, an error status, a time-out); a cut-short read has closed it already, and
+        // a local failure is left to a new session.
+        sessions[i]->SetAbandonFlag(nullptr);
+        if (sessions[i]->IsOpen() && result.nErrorCode >= 0 && endedBefore)
+            requests[i].pSession = std::move(sessions[i]);
+        else
+            sessions[i]->Close();
     }
     return results;
 }

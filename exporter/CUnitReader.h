@@ -1,13 +1,18 @@
 #pragma once
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+class CSnmpSession;
+
 // Reads many units at once from the calling thread: one SNMP GET per unit, all sent before any
 // answer is awaited, each bounded by its unit's own time-out and resends, so a dead unit costs
-// its own time-out and never the others'. Sessions and sockets live only inside Read.
+// its own time-out and never the others'. A request may bring a session kept open from an
+// earlier read, and takes back the one it used: at thousands of units, opening a socket per unit
+// per scrape is much of a scrape's work.
 class CUnitReader {
 public:
     using Clock = std::chrono::steady_clock;
@@ -18,6 +23,9 @@ public:
         int nTimeout = 2;
         int nRetries = 2;
         std::vector<std::string> oids;
+        // In: a session left open by an earlier read of this unit (or none); out: the session
+        // to keep for the next read, none when it failed in a way a new one might not.
+        std::unique_ptr<CSnmpSession> pSession;
     };
     struct Result {
         bool bAnswered = false;           // values holds one text per OID, in order
@@ -56,5 +64,5 @@ public:
     // One result per request, in the same order. With a deadline, Read brings it forward to the
     // slowest unit's time-out x (resends + 1) after the last send, plus kDeadlineSlack; reads
     // still waiting at the deadline end with kDeadlineErrorCode.
-    static std::vector<Result> Read(const std::vector<Request>& requests, Deadline* deadline = nullptr);
+    static std::vector<Result> Read(std::vector<Request>& requests, Deadline* deadline = nullptr);
 };

@@ -37,6 +37,7 @@ public:
     bool Get(const std::vector<std::string>& oids, std::vector<std::string>& values, std::string& errorText,
              int& errorCode);
     bool Close();
+    bool IsOpen() const { return m_hSession != nullptr; }
 
     // Lets the owner cut reads short from another thread (the program is ending): once *abandon
     // is true, a wait under way ends within about a second, the session closes, and no later

@@ -4,6 +4,7 @@
 #include "common/TestSupport.h"
 #include "common/UnitSimProcess.h"
 #include "exporter/CUnitReader.h"
+#include "snmp/CSnmpSession.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
@@ -26,7 +27,7 @@ TEST(UnitReader, ReadsAllUnitsAtOnceEachBoundByItsOwnTimeOut)
             faults = {{"wrongCommunity", "noAccess"}};
         units.append(VirtualUnit(UnitAddress(i), "u" + std::to_string(i), {10 * i, "text"}, faults,
                                  i == 5 ? "other" : "public"));
-        requests.push_back({UnitAddress(i), "public", 1, 1, {ValueOid(0), ValueOid(1)}});
+        requests.push_back({UnitAddress(i), "public", 1, 1, {ValueOid(0), ValueOid(1)}, {}});
     }
     UnitSimProcess sim;
     ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", units}})));
@@ -57,15 +58,27 @@ TEST(UnitReader, ReadsAllUnitsAtOnceEachBoundByItsOwnTimeOut)
     EXPECT_LT(seconds, 5.0);
     // One request per unit, each sent once unless it went unanswered.
     EXPECT_EQ(sim.LogLines().size(), 3u * 2 + 3);
+
+    // The sessions come back open for the next read, which gets the same answers through them.
+    std::vector<const CSnmpSession*> kept;
+    for (const CUnitReader::Request& request : requests) {
+        ASSERT_TRUE(request.pSession && request.pSession->IsOpen());
+        kept.push_back(request.pSession.get());
+    }
+    const std::vector<CUnitReader::Result> again = CUnitReader::Read(requests);
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(again[i].bAnswered, results[i].bAnswered) << i;
+        EXPECT_EQ(again[i].values, results[i].values) << i;
+        EXPECT_EQ(requests[i].pSession.get(), kept[i]) << i;
+    }
 }
 
 TEST(UnitReader, UnitsThatCannotBeAskedFailAloneWithTheSessionsText)
 {
-    const std::vector<CUnitReader::Request> requests = {
-        {"not an address", "public", 1, 0, {ValueOid(0)}},
-        {UnitAddress(0), "public", 1, 0, {"1.3.x"}},
-        {UnitAddress(1), "public", 1, 0, {}},
-    };
+    std::vector<CUnitReader::Request> requests;
+    requests.push_back({"not an address", "public", 1, 0, {ValueOid(0)}, {}});
+    requests.push_back({UnitAddress(0), "public", 1, 0, {"1.3.x"}, {}});
+    requests.push_back({UnitAddress(1), "public", 1, 0, {}, {}});
     const std::vector<CUnitReader::Result> results = CUnitReader::Read(requests);
     ASSERT_EQ(results.size(), 3u);
     EXPECT_EQ(results[0].strError, "Session could not be opened successfully");
