@@ -29,12 +29,12 @@ const char* const kLandingPage =
 
 CHttpServer::Response TextResponse(int status, const char* text)
 {
-    return CHttpServer::Response{status, "text/plain; charset=utf-8", text, {}};
+    return CHttpServer::Response{status, "text/plain; charset=utf-8", text, {}, {}};
 }
 
-CHttpServer::Response MetricsResponse(const std::string& page)
+CHttpServer::Response MetricsResponse(std::shared_ptr<const std::string> page)
 {
-    return CHttpServer::Response{200, "text/plain; version=0.0.4; charset=utf-8", page, {}};
+    return CHttpServer::Response{200, "text/plain; version=0.0.4; charset=utf-8", {}, {}, std::move(page)};
 }
 
 // The time a client allows its scrape, from X-Prometheus-Scrape-Timeout-Seconds ("2", "9.5");
@@ -173,7 +173,7 @@ void CExporter::OnRequest(const CHttpServer::Request& request, const std::shared
         return;
     }
     if (!metrics) {
-        reply->Send(CHttpServer::Response{200, "text/html; charset=utf-8", kLandingPage, {}});
+        reply->Send(CHttpServer::Response{200, "text/html; charset=utf-8", kLandingPage, {}, {}});
         return;
     }
     Waiting waiting{reply, std::nullopt};
@@ -189,7 +189,7 @@ void CExporter::OnRequest(const CHttpServer::Request& request, const std::shared
         return;
     }
     if (!m_pScrapeDeadline && m_pLastPage && CUnitReader::Clock::now() - m_lastPageEnd < kPageReuse) {
-        reply->Send(MetricsResponse(*m_pLastPage));
+        reply->Send(MetricsResponse(m_pLastPage));
         return;
     }
     if (m_pScrapeDeadline && waiting.until)
@@ -210,15 +210,17 @@ void CExporter::ScrapeLoop()
             if (waiting.until)
                 deadline.BringForward(*waiting.until);
         m_pScrapeDeadline = &deadline;
+        const std::uint64_t listChanges = m_nListChanges;
         lock.unlock();
         auto page = std::make_shared<const std::string>(Scrape(&deadline));
         lock.lock();
         m_pScrapeDeadline = nullptr;
-        m_pLastPage = page;
+        // A scan that ended or a reload during the scrape may have changed a list it read.
+        m_pLastPage = m_nListChanges == listChanges ? page : nullptr;
         m_lastPageEnd = CUnitReader::Clock::now();
         const std::vector<Waiting> answered = std::exchange(m_waiting, {});
         lock.unlock();
-        const CHttpServer::Response response = MetricsResponse(*page);
+        const CHttpServer::Response response = MetricsResponse(page);
         for (const Waiting& waiting : answered)
             waiting.reply->Send(response); // nothing happens for a client that left
         lock.lock();
@@ -275,6 +277,7 @@ CExporter::ReloadCounts CExporter::Reload(const CExporterConfig& config)
     {
         std::lock_guard lock(m_scrapeMutex);
         m_pLastPage.reset(); // the next request sees the new units
+        ++m_nListChanges;
     }
     m_nRescanMinutes = config.m_nRescanMinutes;
     Rescan();
@@ -389,6 +392,7 @@ void CExporter::ScanUnit(CUnitState& state)
         // A page kept for reuse was read with the old list: the next request reads anew.
         std::lock_guard lock(m_scrapeMutex);
         m_pLastPage.reset();
+        ++m_nListChanges;
     }
     std::string line = who + ": scan found " + std::to_string(found.rows.size()) + " sensor" +
                        (found.rows.size() == 1 ? "" : "s") + " online, reading " +

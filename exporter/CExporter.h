@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -133,6 +134,8 @@ private:
     CUnitReader::Deadline* m_pScrapeDeadline = nullptr; // of the scrape running for m_waiting
     bool m_bScrapeLoopEnds = false;
     std::shared_ptr<const std::string> m_pLastPage; // of the last scrape; reset by a reload
+    // Sensor lists changed (scans, reloads) so far: a page read across a change is not kept.
+    std::uint64_t m_nListChanges = 0;
     CUnitReader::Clock::time_point m_lastPageEnd;
     std::thread m_scrapeThread;
     QTimer m_rescanTimer;

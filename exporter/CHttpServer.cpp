@@ -39,7 +39,7 @@ const char* const kRealm = "Basic realm=\"veltrane\"";
 CHttpServer::Response Unauthorized()
 {
     return CHttpServer::Response{MHD_HTTP_UNAUTHORIZED, "text/plain; charset=utf-8",
-                                 "A user name and password are needed.\n", {{MHD_HTTP_HEADER_WWW_AUTHENTICATE, kRealm}}};
+                                 "A user name and password are needed.\n", {{MHD_HTTP_HEADER_WWW_AUTHENTICATE, kRealm}}, {}};
 }
 
 // True when the connection may go on: its client certificate chains to the trusted CA (or,
@@ -90,8 +90,18 @@ struct CHttpServer::Exchange : CHttpServer::Reply {
 struct CHttpServer::Callbacks {
     static void Queue(MHD_Connection* connection, const Response& answer)
     {
-        MHD_Response* response = MHD_create_response_from_buffer(
-            answer.strBody.size(), const_cast<char*>(answer.strBody.data()), MHD_RESPMEM_MUST_COPY);
+        MHD_Response* response = nullptr;
+        if (answer.pSharedBody) {
+            auto* hold = new std::shared_ptr<const std::string>(answer.pSharedBody);
+            response = MHD_create_response_from_buffer_with_free_callback_cls(
+                (*hold)->size(), const_cast<char*>((*hold)->data()),
+                [](void* cls) { delete static_cast<std::shared_ptr<const std::string>*>(cls); }, hold);
+            if (!response)
+                delete hold;
+        } else {
+            response = MHD_create_response_from_buffer(answer.strBody.size(), const_cast<char*>(answer.strBody.data()),
+                                                       MHD_RESPMEM_MUST_COPY);
+        }
         if (!response)
             return; // out of memory: libmicrohttpd closes the connection
         if (!answer.strContentType.empty())
@@ -135,7 +145,7 @@ struct CHttpServer::Callbacks {
                 // Refused before a byte of it is read; the connection closes after the answer.
                 exchange->stage = Stage::Answered;
                 Queue(connection, Response{MHD_HTTP_CONTENT_TOO_LARGE, "text/plain; charset=utf-8",
-                                           "Requests with a body are refused.\n", {}});
+                                           "Requests with a body are refused.\n", {}, {}});
             }
             return MHD_YES;
         }
@@ -185,7 +195,7 @@ struct CHttpServer::Callbacks {
                             explicit_bzero(authorization.data(), authorization.size());
                             exchange.stage = Stage::Answered;
                             Queue(connection, Response{MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=utf-8",
-                                                       "Stopping.\n", {}});
+                                                       "Stopping.\n", {}, {}});
                             return MHD_YES;
                         }
                         exchange.strAuthorization = std::move(authorization);
@@ -334,7 +344,7 @@ void CHttpServer::Remember(const std::string& authorization)
 
 CHttpServer::~CHttpServer()
 {
-    Stop(Response{MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=utf-8", "Stopping.\n", {}});
+    Stop(Response{MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=utf-8", "Stopping.\n", {}, {}});
 }
 
 bool CHttpServer::Listen(const sockaddr* address, std::string& error)

@@ -62,6 +62,9 @@ public:
         std::string strContentType;
         std::string strBody;
         std::vector<std::pair<std::string, std::string>> headers;
+        // Instead of strBody, a large body that many answers share (a page of thousands of
+        // units): each answer holds it until sent, and nothing copies it.
+        std::shared_ptr<const std::string> pSharedBody;
     };
 
     // A request's answer, sent once; later Sends and Sends after the client left do nothing.

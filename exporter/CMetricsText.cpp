@@ -63,7 +63,12 @@ void CMetricsText::SampleWithLabelText(const char* name, const std::string& labe
 
 std::string CMetricsText::Text() const
 {
+    // A page of thousands of units is tens of megabytes: one allocation, not a doubling series.
+    std::size_t size = 0;
+    for (const Family& family : m_families)
+        size += 32 + 2 * std::strlen(family.name) + std::strlen(family.help) + family.samples.size();
     std::string text;
+    text.reserve(size);
     for (const Family& family : m_families) {
         text += "# HELP ";
         text += family.name;

@@ -48,7 +48,7 @@ TEST(PasswordFlood, ScraperThatPassedIsAnsweredWhileWrongPasswordsWaitForTheirCh
     ASSERT_TRUE(web->Parse("basic_auth_users:\n  prometheus: " + hash + "\n", "", error, warnings)) << error.toStdString();
 
     CHttpServer server([](const CHttpServer::Request&, const std::shared_ptr<CHttpServer::Reply>& reply) {
-        reply->Send(CHttpServer::Response{200, "text/plain", "page\n", {}});
+        reply->Send(CHttpServer::Response{200, "text/plain", "page\n", {}, {}});
     }, CHttpServer::Limits(), web);
     const std::string address = UnitAddress(10);
     sockaddr_in listen {};
