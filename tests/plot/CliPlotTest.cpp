@@ -1,6 +1,7 @@
 // veltrane-cli plot run as users run it: a picture of the asked size and the chart's summary,
 // and its exit statuses for files it cannot read or write and for bad options.
 #include "common/FolderSyncSpy.h"
+#include "common/TestSupport.h"
 
 #include <QFile>
 #include <QImage>
@@ -36,10 +37,8 @@ TEST(CliPlot, DrawsThePictureAndPrintsTheSummary)
 {
     QTemporaryDir dir;
     const QString data = dir.filePath(QStringLiteral("data127.0.0.2.txt"));
-    QFile file(data);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("2026/12/08,  05:00:00,  21,  45\r\n2026/12/08,  05:01:00,  22,  x\r\nbroken\r\n");
-    file.close();
+    testsupport::WriteFileWithMode(data, "2026/12/08,  05:00:00,  21,  45\r\n2026/12/08,  05:01:00,  22,  x\r\nbroken\r\n",
+                                   0644);
     const QString png = dir.filePath(QStringLiteral("out.png"));
 
     const CliRun run = Cli({data, QStringLiteral("-o"), png, QStringLiteral("--size"), QStringLiteral("640x400")});
@@ -118,10 +117,7 @@ TEST(CliPlot, PathsSpelledLikeQtOptionsArePaths)
         const QString input = dir.filePath(QString::fromLatin1(c.input));
         const QString output = dir.filePath(QString::fromLatin1(c.output));
         QFile::remove(output);
-        QFile file(input);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(line);
-        file.close();
+        testsupport::WriteFileWithMode(input, line, 0644);
         // Relative paths, as a user types them in the folder.
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -145,10 +141,7 @@ TEST(CliPlot, ThePictureTakesTheUmaskAndItsFolderIsSynced)
 {
     QTemporaryDir dir;
     const QString data = dir.filePath(QStringLiteral("data.txt"));
-    QFile file(data);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("2026/12/08,  05:00:00,  21\r\n");
-    file.close();
+    testsupport::WriteFileWithMode(data, "2026/12/08,  05:00:00,  21\r\n", 0644);
     const QString png = dir.filePath(QStringLiteral("out.png"));
     const struct {
         const char* umask;
