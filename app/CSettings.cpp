@@ -1,17 +1,13 @@
 #include "app/CSettings.h"
 
 #include "app/CArchive.h"
+#include "platform/CWholeFile.h"
 #include "platform/FileError.h"
-#include "platform/FolderSync.h"
 #include "platform/MessageBox.h"
 #include "platform/SmallFile.h"
-#include "platform/WriteAll.h"
 
 #include <QString>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 // File layout, all integers little-endian, no gaps:
@@ -116,30 +112,10 @@ bool WriteSettingsFile(CSettings* settings)
     CArchive ar;
     settings->Serialize(ar);
 
-    // mkstemp creates the file with mode 0600 in the same folder, so the rename is atomic.
-    std::string tempName = std::string(kSettingsFileName) + ".XXXXXX";
-    CFileDescriptor file(::mkstemp(tempName.data()));
-    if (file.Get() < 0) {
-        const int err = errno;
-        ShowFileError(platform::CauseFromErrno(err), err);
-        return false;
-    }
-    int err = 0;
-    if (!platform::WriteAll(file.Get(), ar.StoredBytes()) || ::fsync(file.Get()) != 0)
-        err = errno;
-    if (file.Close() != 0 && err == 0)
-        err = errno;
-    if (err == 0 && ::rename(tempName.c_str(), kSettingsFileName) != 0)
-        err = errno;
-    if (err != 0) {
-        ::unlink(tempName.c_str());
-        ShowFileError(platform::CauseFromErrno(err), err);
-        return false;
-    }
-    // The new name reaches the disk only with the folder: until then a power cut brings back
-    // the old file.
-    if (const int syncErr = platform::SyncFolderOf(kSettingsFileName)) {
-        ShowFileError(platform::CauseFromErrno(syncErr), syncErr);
+    // The file holds the community: only its owner may read it, whatever mode it had.
+    CWholeFile file;
+    if (!file.Open(kSettingsFileName, false, 0600, CWholeFile::ModeRule::Always) || !file.Commit(ar.StoredBytes())) {
+        ShowFileError(platform::CauseFromErrno(file.Error()), file.Error());
         return false;
     }
     return true;

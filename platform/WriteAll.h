@@ -2,13 +2,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
+#include <string_view>
 
 namespace platform {
 
 // Writes all of bytes to fd, going on after short writes and interruptions. False, with errno
 // set, when a write fails (a write that makes no progress counts as EIO).
-inline bool WriteAll(int fd, const std::string& bytes)
+inline bool WriteAll(int fd, std::string_view bytes)
 {
     std::size_t done = 0;
     while (done < bytes.size()) {

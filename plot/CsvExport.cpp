@@ -2,8 +2,8 @@
 
 #include "collect/ColumnsSidecar.h"
 #include "collect/DataFileFormat.h"
+#include "platform/CWholeFile.h"
 #include "platform/TextBytes.h"
-#include "platform/WriteAll.h"
 #include "plot/PlotLines.h"
 
 #include <cerrno>
@@ -107,32 +107,13 @@ private:
     int m_fd = -1;
 };
 
-// The output: a new file beside out, renamed over it when whole.
+// The output, written whole or not at all, in pieces of kOutBuffer.
 class COutput {
 public:
-    ~COutput()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        if (!m_temp.empty())
-            ::unlink(m_temp.c_str());
-    }
     int Open(const std::string& out)
     {
-        if (out.empty() || out.find('\0') != std::string::npos)
-            return EINVAL;
-        struct stat st {};
-        if (::stat(out.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-            return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        std::string temp = out + ".XXXXXX";
-        m_fd = ::mkostemp(temp.data(), O_CLOEXEC);
-        if (m_fd < 0)
-            return errno;
-        m_temp = temp;
-        m_out = out;
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(m_fd, 0666 & ~mask);
+        if (!m_file.Open(out, false))
+            return m_file.Error();
         m_buffer.reserve(kOutBuffer);
         return 0;
     }
@@ -140,26 +121,18 @@ public:
     bool FlushIfFull() { return m_buffer.size() < kOutBuffer || Flush(); }
     bool Flush()
     {
-        if (!platform::WriteAll(m_fd, m_buffer))
+        if (!m_file.Write(m_buffer)) {
+            errno = m_file.Error();
             return false;
+        }
         m_buffer.clear();
         return true;
     }
-    int Commit()
-    {
-        if (!Flush() || ::fsync(m_fd) != 0)
-            return errno;
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0 || ::rename(m_temp.c_str(), m_out.c_str()) != 0)
-            return errno;
-        m_temp.clear();
-        return 0;
-    }
+    int Commit() { return m_file.Commit(m_buffer) ? 0 : m_file.Error(); }
 
 private:
-    int m_fd = -1;
-    std::string m_temp, m_out, m_buffer;
+    CWholeFile m_file;
+    std::string m_buffer;
 };
 
 bool LooksLikeFormula(std::string_view text)

@@ -7,9 +7,8 @@
 //
 // Exit status as veltrane-cli's: 0 written; 1 bad usage; 3 the file could not be read or the
 // picture not written.
-#include "platform/FolderSync.h"
+#include "platform/CWholeFile.h"
 #include "platform/TextBytes.h"
-#include "platform/WriteAll.h"
 #include "plot/CPlotReader.h"
 #include "ui/CPlotChart.h"
 
@@ -19,13 +18,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <string_view>
 
 namespace {
 
@@ -36,48 +31,6 @@ int Usage()
 {
     std::fprintf(stderr, "usage: veltrane-plot-render [--size WxH] -o OUT.png [--] FILE\n");
     return kExitUsage;
-}
-
-// A new file beside path, created with mode 0666 under the umask as any picture a program
-// writes; its name is not taken by anyone else. The descriptor, or -1 with errno set.
-int CreateBeside(const std::string& path, std::string& temporary)
-{
-    for (unsigned attempt = 0; attempt < 16; ++attempt) {
-        char suffix[48];
-        std::snprintf(suffix, sizeof suffix, ".%ld.%u.tmp", static_cast<long>(::getpid()), attempt);
-        temporary = path + suffix;
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    errno = EEXIST;
-    return -1;
-}
-
-// Replaces the regular file at path (bytes) in one step, or creates it: the picture goes to a
-// new file beside it, reaches the disk, then takes its name, and the folder is synced so that
-// the name stays. A FIFO or device is never opened. 0 on success, else an errno value.
-int ReplaceFile(const std::string& path, const QByteArray& bytes)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        return EEXIST;
-    std::string temporary;
-    const int fd = CreateBeside(path, temporary);
-    if (fd < 0)
-        return errno;
-    int err = 0;
-    if (!platform::WriteAll(fd, bytes.toStdString()) || ::fsync(fd) != 0)
-        err = errno;
-    if (::close(fd) != 0 && err == 0)
-        err = errno;
-    if (err == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)
-        err = errno;
-    if (err != 0) {
-        ::unlink(temporary.c_str());
-        return err;
-    }
-    return platform::SyncFolderOf(path);
 }
 
 } // namespace
@@ -152,9 +105,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "veltrane-plot-render: %s: the picture could not be made\n", outBytes.c_str());
         return kExitFileError;
     }
-    if (const int err = ReplaceFile(outBytes, png)) {
+    // As any program's new picture: mode 0666 under the umask, also when it replaces one.
+    CWholeFile picture;
+    if (!picture.Open(outBytes, false, CWholeFile::kNewFileMode, CWholeFile::ModeRule::Always)
+        || !picture.Commit(std::string_view(png.constData(), static_cast<std::size_t>(png.size())))) {
         std::fprintf(stderr, "veltrane-plot-render: %s: %s\n", outBytes.c_str(),
-                     err == EEXIST ? "not a regular file" : std::strerror(err));
+                     picture.NotRegular() ? "not a regular file" : picture.ErrorText().c_str());
         return kExitFileError;
     }
     std::printf("%s\n", qPrintable(chart->TextAlternative()));
