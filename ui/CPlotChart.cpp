@@ -1,14 +1,11 @@
 #include "ui/CPlotChart.h"
 
-#include "collect/ColumnsSidecar.h"
-#include "platform/TextBytes.h"
 #include "plot/CPlotReader.h"
-#include "plot/PlotLines.h"
+#include "plot/PlotChart.h"
 #include "plot/PlotTimeAxis.h"
 
 #include <QCategoryAxis>
 #include <QDateTime>
-#include <QFileInfo>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -18,35 +15,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace {
 
-constexpr int kMaxNameLength = 120;
 // Below this many points a line also marks each point, so one reading is not invisible.
 constexpr std::size_t kMarkPointsBelow = 60;
-
-// A text from a file, safe to show: control characters become blanks, and it is bounded.
-QString PlainName(const std::string& bytes)
-{
-    QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(std::min<std::size_t>(bytes.size(), 4 * kMaxNameLength)));
-    for (QChar& c : text)
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
-            c = QLatin1Char(' ');
-    text = text.simplified();
-    if (text.size() > kMaxNameLength)
-        text = text.left(kMaxNameLength - 1) + QChar(0x2026);
-    return text;
-}
-
-QString ReportSeriesName(const CPlotReader::ReportSeries& s)
-{
-    QString name = PlainName(s.description);
-    if (name.isEmpty())
-        name = QStringLiteral("Sensor port %1").arg(PlainName(s.port));
-    const QString unit = PlainName(s.unit);
-    return unit.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, unit);
-}
 
 // A value axis over lo..hi with a margin; readings that never go below zero keep zero as
 // the axis's floor.
@@ -57,63 +30,7 @@ void SetValueRange(QValueAxis* axis, double lo, double hi)
     axis->applyNiceNumbers();
 }
 
-QString Plural(std::int64_t n, const char* one, const char* many)
-{
-    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
-}
-
-// Why values have no column name, with how many; empty when all are named.
-QString NamesNoteFor(const CPlotReader& reader)
-{
-    const datafile::Sidecar& sidecar = reader.Columns().Contents();
-    const QString name = platform::TextFromBytes(datafile::SidecarPath(platform::EscapedBytes(QFileInfo(reader.Path()).fileName())));
-    const std::int64_t unnamed = reader.Count().unnamedValues;
-    QStringList parts;
-    if (sidecar.error != 0)
-        parts << QStringLiteral("%1 could not be read (%2)").arg(name, QString::fromLocal8Bit(std::strerror(sidecar.error)));
-    else if (!sidecar.found && unnamed > 0)
-        parts << QStringLiteral("no %1 beside the file names the columns").arg(name);
-    if (sidecar.dropped > 0)
-        parts << QStringLiteral("%1 in %2 left out").arg(Plural(sidecar.dropped, "damaged entry", "damaged entries"), name);
-    if (unnamed > 0)
-        parts << Plural(unnamed, "value", "values") + QStringLiteral(" without a column name (\"Column n\")");
-    if (parts.isEmpty())
-        return QString();
-    QString text = parts.join(QStringLiteral("; ")) + QLatin1Char('.');
-    text[0] = text[0].toUpper();
-    return text;
-}
-
 } // namespace
-
-std::vector<bool> CPlotChart::RightAxisSeries(const std::vector<CPlotSummary>& summaries)
-{
-    std::vector<bool> right(summaries.size(), false);
-    // Each series' size: its largest value, however signed. All-zero series fit either axis.
-    std::vector<std::pair<double, std::size_t>> sizes;
-    for (std::size_t i = 0; i < summaries.size(); ++i) {
-        const double size = std::max(std::abs(summaries[i].vMin), std::abs(summaries[i].vMax));
-        if (summaries[i].count > 0 && size > 0)
-            sizes.emplace_back(std::log10(size), i);
-    }
-    if (sizes.size() < 2)
-        return right;
-    std::sort(sizes.begin(), sizes.end());
-    if (sizes.back().first - sizes.front().first < std::log10(kAxisSplitRatio))
-        return right;
-    std::size_t cut = 0; // the gap after sizes[cut]
-    for (std::size_t k = 0; k + 1 < sizes.size(); ++k)
-        if (sizes[k + 1].first - sizes[k].first > sizes[cut + 1].first - sizes[cut].first)
-            cut = k;
-    if (sizes[cut + 1].first - sizes[cut].first < std::log10(kAxisGapRatio))
-        return right;
-    const std::size_t small = cut + 1, large = sizes.size() - small;
-    const bool largeRight = large <= small;
-    for (std::size_t k = 0; k < sizes.size(); ++k)
-        if ((k > cut) == largeRight)
-            right[sizes[k].second] = true;
-    return right;
-}
 
 bool CPlotChart::IsOnRightAxis(int series) const
 {
@@ -148,41 +65,13 @@ CPlotChart::CPlotChart(QGraphicsItem* parent) : QChart(parent)
 
 CPlotChart::~CPlotChart() = default;
 
-QString CPlotChart::FormatValue(double v)
-{
-    return QString::number(v, 'g', 12);
-}
-
-QString CPlotChart::FormatTime(double t)
-{
-    return QString::fromStdString(plotlines::FormatWallClock(static_cast<std::int64_t>(std::floor(t))));
-}
-
 void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNames)
 {
     const CPlotDecimator& data = reader.Data();
     const int count = data.SeriesCount();
     // Adding series and axes moves the ranges too; only the user's moves are zooms.
     const QScopedValueRollback<bool> settingRange(m_bSettingRange, true);
-    m_names.clear();
-    for (int i = 0; i < count; ++i) {
-        QString name;
-        if (reader.FileKind() == CPlotReader::Kind::Report
-            && i < static_cast<int>(reader.ReportSeriesInfo().size()))
-            name = ReportSeriesName(reader.ReportSeriesInfo()[static_cast<std::size_t>(i)]);
-        else if (reader.FileKind() == CPlotReader::Kind::DataFile && i < static_cast<int>(reader.Columns().SeriesCount())) {
-            const int column = reader.Columns().UnnamedIndex(i);
-            if (column < 0)
-                name = PlainName(reader.Columns().Name(i));
-            else if (column < columnNames.size() && !columnNames[column].trimmed().isEmpty())
-                name = PlainName(columnNames[column].toStdString());
-            else
-                name = QStringLiteral("Column %1").arg(column + 1);
-        }
-        if (name.isEmpty())
-            name = QStringLiteral("Column %1").arg(i + 1);
-        m_names.append(name);
-    }
+    m_names = plotchart::SeriesNames(reader, columnNames);
     while (static_cast<int>(m_series.size()) < count) {
         const int index = static_cast<int>(m_series.size());
         auto* series = new QLineSeries(this);
@@ -207,7 +96,7 @@ void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNam
         m_full[si] = data.Points(i);
         m_summaries[si] = data.Summary(i);
     }
-    const std::vector<bool> right = RightAxisSeries(m_summaries);
+    const std::vector<bool> right = plotchart::RightAxisSeries(m_summaries);
     double lo = 0, hi = 0, rightLo = 0, rightHi = 0;
     bool anyLeft = false, anyRight = false, any = false;
     double tFrom = 0, tTo = 0;
@@ -260,22 +149,8 @@ void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNam
     else
         UpdateTimeAxis();
 
-    const CPlotReader::Counters& c = reader.Count();
-    QStringList skipped;
-    if (c.malformed > 0)
-        skipped << Plural(c.malformed, "line", "lines") + QStringLiteral(" not in a known format skipped");
-    if (c.partial > 0)
-        skipped << QStringLiteral("the last line is not complete yet");
-    if (c.notNumbers > 0)
-        skipped << Plural(c.notNumbers, "value", "values")
-                + QLatin1String(c.notNumbers == 1 ? " that is not a number left out" : " that are not numbers left out");
-    if (c.extraColumns > 0)
-        skipped << Plural(c.extraColumns, "value", "values")
-                + QStringLiteral(" past column %1 left out").arg(CPlotReader::kMaxSeries);
-    m_strNamesNote = reader.FileKind() == CPlotReader::Kind::DataFile ? NamesNoteFor(reader) : QString();
-    m_strSkipped = skipped.isEmpty() ? QString()
-                                     : Plural(c.lines, "line", "lines") + QStringLiteral(" read: ") + skipped.join(QStringLiteral("; "))
-            + QLatin1Char('.');
+    m_strNamesNote = plotchart::NamesNote(reader);
+    m_strSkipped = plotchart::SkippedText(reader.Count());
 }
 
 void CPlotChart::SetDetail(const CPlotDecimator& detail, std::int64_t from, std::int64_t to)
@@ -388,7 +263,7 @@ void CPlotChart::UpdateTimeAxis()
     m_axisTime->setRange(from, to);
     // The title names the whole stretch shown, dates included, since the ticks may not.
     m_axisTime->setTitleText(QStringLiteral("%1 to %2, time as written (%3)")
-                                 .arg(FormatTime(from), FormatTime(to), QString::fromStdString(axis.unit)));
+                                 .arg(plotchart::FormatTime(from), plotchart::FormatTime(to), QString::fromStdString(axis.unit)));
 }
 
 void CPlotChart::ToggleSeries(int series)
@@ -406,14 +281,9 @@ void CPlotChart::ToggleSeries(int series)
 
 QString CPlotChart::ReadOut(int series, double x) const
 {
-    if (series < 0 || series >= SeriesCount() || m_points[static_cast<std::size_t>(series)].empty())
+    if (series < 0 || series >= SeriesCount())
         return QString();
-    const std::vector<CPlotPoint>& points = m_points[static_cast<std::size_t>(series)];
-    auto it = std::lower_bound(points.begin(), points.end(), x,
-                               [](const CPlotPoint& p, double t) { return static_cast<double>(p.t) < t; });
-    if (it == points.end() || (it != points.begin() && x - static_cast<double>((it - 1)->t) < static_cast<double>(it->t) - x))
-        --it;
-    return QStringLiteral("%1: %2  %3").arg(m_names[series], FormatTime(static_cast<double>(it->t)), FormatValue(it->v));
+    return plotchart::ReadOut(m_names[series], m_points[static_cast<std::size_t>(series)], x);
 }
 
 void CPlotChart::OnHovered(int series, const QPointF& point, bool state)
@@ -423,20 +293,5 @@ void CPlotChart::OnHovered(int series, const QPointF& point, bool state)
 
 QString CPlotChart::TextAlternative() const
 {
-    QStringList lines;
-    for (int i = 0; i < SeriesCount(); ++i) {
-        const CPlotSummary& s = m_summaries[static_cast<std::size_t>(i)];
-        if (s.count == 0) {
-            lines << QStringLiteral("%1: no values.").arg(m_names[i]);
-            continue;
-        }
-        const QString name = IsOnRightAxis(i) ? m_names[i] + QStringLiteral(" (right axis)") : m_names[i];
-        lines << QStringLiteral("%1: %2 from %3 to %4; minimum %5, maximum %6, latest %7 (%8).")
-                     .arg(name, Plural(s.count, "value", "values"), FormatTime(static_cast<double>(s.tFirst)),
-                          FormatTime(static_cast<double>(s.tLast)), FormatValue(s.vMin), FormatValue(s.vMax),
-                          FormatValue(s.latest.v), FormatTime(static_cast<double>(s.latest.t)));
-    }
-    if (lines.isEmpty())
-        return QStringLiteral("No values to plot.");
-    return lines.join(QLatin1Char('\n'));
+    return plotchart::TextAlternative(m_names, m_summaries, m_onRight);
 }

@@ -14,8 +14,8 @@ class QValueAxis;
 // The chart of a data file or a report: one line per series against time, a time axis whose
 // ticks fall on round times in the unit that fits the span shown, a legend whose entries hide
 // and show their series, and the texts that go with it (summary for assistive technology,
-// counts of skipped lines, read-out of a point). Widgets-free apart from Qt Charts' own
-// graphics items, so the window and the off-screen renderer share it.
+// counts of skipped lines, read-out of a point), which plot/PlotChart.h works out. Widgets-free
+// apart from Qt Charts' own graphics items, so the window and the off-screen renderer share it.
 class CPlotChart : public QChart {
     Q_OBJECT
 public:
@@ -43,15 +43,8 @@ public:
     // Which columns have no name and why (no sidecar, entries of it damaged); empty when every
     // value is named.
     QString NamesNote() const { return m_strNamesNote; }
-    // True when the series is drawn against the right value axis.
+    // True when the series is drawn against the right value axis (plotchart::RightAxisSeries).
     bool IsOnRightAxis(int series) const;
-    // Which series go on the right axis, from the largest value (by size) of each: split at the
-    // widest gap in order of size when the largest is more than kAxisSplitRatio times the
-    // smallest and the gap alone is a factor of kAxisGapRatio; the group with fewer series goes
-    // right. Series that are all zero, or have no values, stay left.
-    static std::vector<bool> RightAxisSeries(const std::vector<CPlotSummary>& summaries);
-    static constexpr double kAxisSplitRatio = 8;
-    static constexpr double kAxisGapRatio = 3;
     // "<series>: <time>  <value>" for the point of series nearest to time x (seconds).
     QString ReadOut(int series, double x) const;
 
@@ -68,10 +61,6 @@ public:
     // The time range shown.
     double ShownFrom() const;
     double ShownTo() const;
-
-    // The value text as the chart shows it.
-    static QString FormatValue(double v);
-    static QString FormatTime(double t);
 
 signals:
     // A point's read-out under the pointer; empty when the pointer left the line.
