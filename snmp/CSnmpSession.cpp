@@ -1,5 +1,7 @@
 #include "snmp/CSnmpSession.h"
+#include "snmp/SnmpOid.h"
 #include "snmp/SnmpReply.h"
+#include "snmp/SnmpValue.h"
 
 #include <arpa/inet.h>
 
@@ -12,13 +14,11 @@
 
 #include <atomic>
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <mutex>
 
 namespace {
@@ -34,56 +34,6 @@ std::mutex& LibraryMutex()
 {
     static std::mutex mutex;
     return mutex;
-}
-
-// BER packs the first two sub-identifiers into one: the first is 0, 1 or 2, and under 0 and 1
-// the second is below 40.
-bool Encodable(const std::vector<oid>& subids)
-{
-    if (subids.size() < 2 || subids[0] > 2)
-        return false;
-    if (subids[0] < 2)
-        return subids[1] < 40;
-    return subids[1] <= std::numeric_limits<std::uint32_t>::max() - 80;
-}
-
-// A numeric OID text: ".1.3.6.1..." is absolute; a text without the leading dot is relative to
-// MIB-2 (1.3.6.1.2.1). No names: MIBs are never loaded, so a name could not be resolved anyway.
-bool ConvertOid(const std::string& text, std::vector<oid>& subids)
-{
-    static constexpr oid kMib2[] = {1, 3, 6, 1, 2, 1};
-    // Parsed into a fixed buffer and copied once: a collection cycle converts every OID anew.
-    oid parsed[MAX_OID_LEN];
-    std::size_t count = 0;
-    std::string::size_type pos = 0;
-    if (!text.empty() && text[0] == '.') {
-        pos = 1;
-    } else {
-        std::copy(std::begin(kMib2), std::end(kMib2), parsed);
-        count = std::size(kMib2);
-    }
-    if (pos >= text.size())
-        return false;
-    while (true) {
-        std::uint64_t value = 0;
-        const std::string::size_type start = pos;
-        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
-            if (value > std::numeric_limits<std::uint32_t>::max())
-                return false;
-            ++pos;
-        }
-        if (pos == start || count == MAX_OID_LEN)
-            return false; // empty sub-identifier, a foreign character or too many
-        parsed[count++] = static_cast<oid>(value);
-        if (pos == text.size()) {
-            subids.assign(parsed, parsed + count);
-            return Encodable(subids);
-        }
-        if (text[pos] != '.')
-            return false;
-        ++pos; // a trailing dot leaves an empty sub-identifier and fails above
-    }
 }
 
 // Lets the kernel drop datagrams from any address but the agent's: net-snmp matches replies by
@@ -158,22 +108,6 @@ int OnRequestDone(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* 
         break;
     }
     return 1;
-}
-
-template <typename Number>
-void AppendNumber(std::string& out, Number value)
-{
-    char buffer[24];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    out.append(buffer, end);
-}
-
-void AppendFormat(std::string& out, const char* format, auto... args)
-{
-    char buffer[32];
-    const int n = std::snprintf(buffer, sizeof buffer, format, args...);
-    if (n > 0)
-        out.append(buffer, static_cast<std::size_t>(n) < sizeof buffer ? n : sizeof buffer - 1);
 }
 
 } // namespace
@@ -306,7 +240,7 @@ bool CSnmpSession::StartGet(const std::vector<std::string>& oids, std::string& e
     auto pending = std::make_unique<PendingGet>();
     pending->names.resize(oids.size());
     for (std::size_t i = 0; i < oids.size(); ++i) {
-        if (!ConvertOid(oids[i], pending->names[i])) {
+        if (!snmpoid::ConvertOid(oids[i], pending->names[i])) {
             errorText = "Error: Invalid OID : " + oids[i];
             return false;
         }
@@ -469,8 +403,7 @@ double CSnmpSession::RequestSeconds() const
 
 bool CSnmpSession::IsValidOid(const std::string& text)
 {
-    std::vector<oid> subids;
-    return ConvertOid(text, subids);
+    return snmpoid::IsValidOid(text);
 }
 
 bool CSnmpSession::FailAbandoned(std::string& errorText, int& errorCode)
@@ -497,60 +430,5 @@ bool CSnmpSession::Close()
 
 std::string CSnmpSession::FormatValue(const variable_list& binding)
 {
-    std::string text;
-    const std::size_t length = binding.val_len;
-    switch (binding.type) {
-    case ASN_INTEGER:
-        AppendNumber(text, static_cast<std::int32_t>(*binding.val.integer));
-        break;
-    case ASN_TIMETICKS:
-        // Signed on purpose: values of 2^31 and above show as negative numbers.
-        AppendNumber(text, static_cast<std::int32_t>(static_cast<std::uint32_t>(*binding.val.integer)));
-        break;
-    case ASN_COUNTER:
-    case ASN_GAUGE:
-        AppendNumber(text, static_cast<std::uint32_t>(*binding.val.integer));
-        break;
-    case ASN_IPADDRESS:
-        // A short address is malformed; inventing the missing bytes would put a wrong address
-        // into the data file.
-        if (length >= 4)
-            AppendFormat(text, "%d.%d.%d.%d", binding.val.string[0], binding.val.string[1], binding.val.string[2],
-                         binding.val.string[3]);
-        break;
-    case ASN_OBJECT_ID:
-        for (std::size_t i = 0; i < length / sizeof(oid); ++i) {
-            text += '.';
-            AppendNumber(text, static_cast<std::uint32_t>(binding.val.objid[i]));
-        }
-        break;
-    case ASN_OPAQUE:
-        for (std::size_t i = 0; i < length; ++i)
-            AppendFormat(text, "%02X ", binding.val.string[i]);
-        break;
-    case ASN_OCTET_STR:
-        // Only the first byte decides between text and hex.
-        if (length == 0)
-            break;
-        if (binding.val.string[0] >= 0x10) {
-            const auto* bytes = reinterpret_cast<const char*>(binding.val.string);
-            text.assign(bytes, strnlen(bytes, length));
-        } else {
-            for (std::size_t i = 0; i < length; ++i)
-                AppendFormat(text, "%02x", binding.val.string[i]);
-        }
-        break;
-    case ASN_COUNTER64:
-        if (binding.val.counter64) {
-            const std::uint64_t value =
-                (static_cast<std::uint64_t>(binding.val.counter64->high & 0xFFFFFFFFu) << 32)
-                | (binding.val.counter64->low & 0xFFFFFFFFu);
-            AppendNumber(text, value);
-        }
-        break;
-    default:
-        // NULL, noSuchObject, noSuchInstance, endOfMibView and any other type: no value.
-        break;
-    }
-    return text;
+    return snmpvalue::FormatValue(binding);
 }
