@@ -1,4 +1,6 @@
 #include "cli/CliSupport.h"
+
+#include <QTimeZone>
 #include "platform/CEscaped.h"
 #include "platform/Ipv4Address.h"
 #include "platform/TextBytes.h"
@@ -121,6 +123,22 @@ void PrintErr(const std::string& text)
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
+}
+
+QCommandLineOption ZoneOption()
+{
+    return QCommandLineOption(QStringLiteral("zone"),
+                              QStringLiteral("The time zone (IANA name, e.g. Europe/Berlin) of data-file lines whose\n"
+                                             "column sidecar names none (older files); default: this machine's."),
+                              QStringLiteral("ZONE"));
+}
+
+std::optional<int> TakeZone(const QCommandLineParser& parser, const QStringList& args, QByteArray& zone)
+{
+    zone = parser.value(ZoneOption()).toUtf8();
+    if (!zone.isEmpty() && !QTimeZone::isTimeZoneIdAvailable(zone))
+        return Fail(args, QStringLiteral("--zone: no time zone named \"%1\"").arg(parser.value(ZoneOption())), kExitUsage);
+    return std::nullopt;
 }
 
 } // namespace cli

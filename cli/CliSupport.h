@@ -58,6 +58,11 @@ std::string Bytes(const QString& argument);
 // the backslash as C escapes (\t, \n, \r, \\, \xHH); everything else unchanged.
 std::string Printable(const std::string& bytes);
 
+// --zone ZONE: the IANA time zone of data-file lines whose column sidecar names none.
+QCommandLineOption ZoneOption();
+// The zone given (empty: the machine's), or the status to end with when it names no zone.
+std::optional<int> TakeZone(const QCommandLineParser& parser, const QStringList& args, QByteArray& zone);
+
 // Writes text and a line feed to standard output or error, flushed.
 void PrintOut(const std::string& text);
 void PrintErr(const std::string& text);

@@ -162,6 +162,7 @@ void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNam
 {
     const CPlotDecimator& data = reader.Data();
     const int count = data.SeriesCount();
+    m_clock = reader.Times().Clock();
     // Adding series and axes moves the ranges too; only the user's moves are zooms.
     const QScopedValueRollback<bool> settingRange(m_bSettingRange, true);
     m_names.clear();
@@ -375,7 +376,7 @@ void CPlotChart::UpdateTimeAxis()
     const int width = static_cast<int>(plotArea().width());
     const int maxTicks = std::clamp(width > 0 ? width / 110 : 8, 2, 12);
     const plottime::Axis axis = plottime::TimeAxis(static_cast<std::int64_t>(std::ceil(from)),
-                                                   static_cast<std::int64_t>(std::floor(to)), maxTicks);
+                                                   static_cast<std::int64_t>(std::floor(to)), maxTicks, m_clock);
     const QScopedValueRollback<bool> settingRange(m_bSettingRange, true);
     for (const QString& label : m_axisTime->categoriesLabels())
         m_axisTime->remove(label);
@@ -388,7 +389,7 @@ void CPlotChart::UpdateTimeAxis()
     m_axisTime->setRange(from, to);
     // The title names the whole stretch shown, dates included, since the ticks may not.
     m_axisTime->setTitleText(QStringLiteral("%1 to %2, time as written (%3)")
-                                 .arg(FormatTime(from), FormatTime(to), QString::fromStdString(axis.unit)));
+                                 .arg(FormatTime(m_clock.Local(static_cast<std::int64_t>(from))), FormatTime(m_clock.Local(static_cast<std::int64_t>(to))), QString::fromStdString(axis.unit)));
 }
 
 void CPlotChart::ToggleSeries(int series)
@@ -413,7 +414,7 @@ QString CPlotChart::ReadOut(int series, double x) const
                                [](const CPlotPoint& p, double t) { return static_cast<double>(p.t) < t; });
     if (it == points.end() || (it != points.begin() && x - static_cast<double>((it - 1)->t) < static_cast<double>(it->t) - x))
         --it;
-    return QStringLiteral("%1: %2  %3").arg(m_names[series], FormatTime(static_cast<double>(it->t)), FormatValue(it->v));
+    return QStringLiteral("%1: %2  %3").arg(m_names[series], FormatTime(static_cast<double>(m_clock.Local(it->t))), FormatValue(it->v));
 }
 
 void CPlotChart::OnHovered(int series, const QPointF& point, bool state)
@@ -432,9 +433,9 @@ QString CPlotChart::TextAlternative() const
         }
         const QString name = IsOnRightAxis(i) ? m_names[i] + QStringLiteral(" (right axis)") : m_names[i];
         lines << QStringLiteral("%1: %2 from %3 to %4; minimum %5, maximum %6, latest %7 (%8).")
-                     .arg(name, Plural(s.count, "value", "values"), FormatTime(static_cast<double>(s.tFirst)),
-                          FormatTime(static_cast<double>(s.tLast)), FormatValue(s.vMin), FormatValue(s.vMax),
-                          FormatValue(s.latest.v), FormatTime(static_cast<double>(s.latest.t)));
+                     .arg(name, Plural(s.count, "value", "values"), FormatTime(static_cast<double>(m_clock.Local(s.tFirst))),
+                          FormatTime(static_cast<double>(m_clock.Local(s.tLast))), FormatValue(s.vMin), FormatValue(s.vMax),
+                          FormatValue(s.latest.v), FormatTime(static_cast<double>(m_clock.Local(s.latest.t))));
     }
     if (lines.isEmpty())
         return QStringLiteral("No values to plot.");
