@@ -130,7 +130,9 @@ CPlotChart::CPlotChart(QGraphicsItem* parent) : QChart(parent)
     m_axisRight = new QValueAxis(this);
     addAxis(m_axisRight, Qt::AlignRight);
     m_axisRight->setVisible(false);
-    legend()->setAlignment(Qt::AlignBottom);
+    // Beside the chart, one entry a row: every name shows whole, "(right axis)" included (in a
+    // row below, Qt Charts cuts each to its share of the width).
+    legend()->setAlignment(Qt::AlignRight);
     legend()->setShowToolTips(true);
     connect(m_axisTime, &QValueAxis::rangeChanged, this, [this] {
         if (m_bSettingRange || m_bAxisUpdateQueued)
