@@ -446,7 +446,8 @@ Result Export(const std::vector<QString>& inputs, const std::string& out, const 
             const auto [end, ec] = std::to_chars(number, number + sizeof number, sample.value);
             buffer.append(number, ec == std::errc() ? end : number);
             buffer += ' ';
-            buffer += std::to_string(t);
+            const auto [stop, ok] = std::to_chars(number, number + sizeof number, t);
+            buffer.append(number, ok == std::errc() ? stop : number);
             buffer += '\n';
             ++result.samples;
         }
