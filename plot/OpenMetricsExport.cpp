@@ -31,7 +31,8 @@ namespace {
 constexpr std::size_t kChunk = 256 * 1024;
 constexpr std::size_t kMaxLineLength = 64 * 1024;
 constexpr std::size_t kOutBuffer = 256 * 1024;
-constexpr std::size_t kMaxSeries = 100000;
+constexpr std::size_t kMaxSeries = 100000;   // in the whole file
+constexpr std::size_t kMaxSourceSeries = 1024; // of one input (a crafted report could name millions)
 
 // A label value as the exposition formats write it: invalid UTF-8 replaced, \ " and line feed
 // escaped (as the exporter's page does).
@@ -221,8 +222,12 @@ private:
                     continue;
                 }
                 double v;
-                if (Number(m_values[i], v))
-                    m_samples.push_back({DataSeries(s), v});
+                if (!Number(m_values[i], v))
+                    continue;
+                if (const int series = DataSeries(s); series >= 0)
+                    m_samples.push_back({series, v});
+                else
+                    ++m_result.unnamed;
             }
             return true;
         }
@@ -233,8 +238,12 @@ private:
             m_kind = Kind::Report;
             m_nTime = m_times.ReportLine(t);
             double v;
-            if (Number(text, v))
-                m_samples.push_back({ReportSeries(), v});
+            if (!Number(text, v))
+                return true;
+            if (const int series = ReportSeries(); series >= 0)
+                m_samples.push_back({series, v});
+            else
+                ++m_result.unnamed;
             return true;
         }
         const plotlines::HeaderLine h = plotlines::ParseReportHeader(line, text);
@@ -263,6 +272,8 @@ private:
         const auto it = m_seriesByKey.find(key);
         if (it != m_seriesByKey.end())
             return it->second;
+        if (m_labels.size() >= kMaxSourceSeries)
+            return -1;
         const int index = static_cast<int>(m_labels.size());
         m_labels.push_back(LabelText(labels));
         m_seriesByKey.emplace(std::move(key), index);
@@ -290,6 +301,8 @@ private:
                                     {{sensorseries::kUnit, Unit({})}, {sensorseries::kAddress, address},
                                      {sensorseries::kPort, c.port}, {sensorseries::kDescription, c.description},
                                      {sensorseries::kType, TypeCode(c.oid, c.type)}, {sensorseries::kOid, c.oid}});
+        if (index < 0)
+            return -1;
         if (m_dataSeries.size() <= static_cast<std::size_t>(s))
             m_dataSeries.resize(static_cast<std::size_t>(s) + 1, -1);
         return m_dataSeries[static_cast<std::size_t>(s)] = index;
