@@ -88,8 +88,9 @@ TEST(LineTimes, LinesAcrossClockChangesAreTheirInstants)
             const std::string local = datafile::FormatWallClock(reader.Times().Clock().Local(axis.ticks[i].t));
             EXPECT_TRUE(local.find(axis.ticks[i].label.substr(axis.ticks[i].label.size() - 5)) != std::string::npos)
                 << axis.ticks[i].label << " at " << local;
-            if (i > 0)
+            if (i > 0) {
                 EXPECT_GT(axis.ticks[i].t, axis.ticks[i - 1].t);
+            }
         }
 
         // The CSV: each row the local time as written with the offset of its instant.
