@@ -7,11 +7,13 @@
 //   --zoom FILE         then reads one hour at full resolution, as a zoomed window does, at
 //                       20 places through the file (mean time and bytes per zoom)
 //   --export FILE OUT   writes it as CSV, as `veltrane-cli export` does
+//   --openmetrics FILE OUT  writes it as OpenMetrics, as `export --format openmetrics` does
 // Prints the elapsed time and the peak resident memory; it asserts nothing.
 #include "collect/ColumnsSidecar.h"
 #include "collect/DataFileFormat.h"
 #include "plot/CPlotReader.h"
 #include "plot/CsvExport.h"
+#include "plot/OpenMetricsExport.h"
 
 #include <QString>
 
@@ -124,6 +126,14 @@ int main(int argc, char** argv)
             return 1;
         lines = result.rows;
         values = result.rows * result.columns;
+    } else if (argc == 4 && mode == "--openmetrics") {
+        openmetrics::Options options;
+        options.unit = "Bench unit";
+        const openmetrics::Result result = openmetrics::Export({QString::fromLocal8Bit(argv[2])}, argv[3], options);
+        if (!result.ok)
+            return 1;
+        lines = result.samples / 8;
+        values = result.samples;
     } else {
         return 2;
     }

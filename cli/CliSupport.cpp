@@ -1,4 +1,10 @@
 #include "cli/CliSupport.h"
+
+#include "plot/LineTimes.h"
+#include "plot/OpenMetricsExport.h"
+
+#include <QTimeZone>
+#include <cstring>
 #include "platform/CEscaped.h"
 #include "platform/Ipv4Address.h"
 #include "platform/TextBytes.h"
@@ -121,6 +127,47 @@ void PrintErr(const std::string& text)
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
+}
+
+QCommandLineOption ZoneOption()
+{
+    return QCommandLineOption(QStringLiteral("zone"),
+                              QStringLiteral("The time zone (IANA name, e.g. Europe/Berlin) of data-file lines whose\n"
+                                             "column sidecar names none (older files); default: this machine's."),
+                              QStringLiteral("ZONE"));
+}
+
+std::optional<int> TakeZone(const QCommandLineParser& parser, const QStringList& args, QByteArray& zone)
+{
+    zone = parser.value(ZoneOption()).toUtf8();
+    if (!zone.isEmpty() && !QTimeZone::isTimeZoneIdAvailable(zone))
+        return Fail(args, QStringLiteral("--zone: no time zone named \"%1\"").arg(parser.value(ZoneOption())), kExitUsage);
+    return std::nullopt;
+}
+
+int WriteOpenMetrics(const QStringList& args, const std::vector<QString>& files, const std::string& out,
+                     const openmetrics::Options& options)
+{
+    const openmetrics::Result result = openmetrics::Export(files, out, options);
+    if (!result.problem.empty())
+        return Fail(args, QString::fromStdString(Printable(result.problem)), kExitUsage);
+    if (!result.ok)
+        return Fail(args,
+                    QStringLiteral("%1: %2").arg(QString::fromStdString(Printable(result.failedPath)),
+                                                 QString::fromLocal8Bit(std::strerror(result.error))),
+                    kExitFileError);
+    std::string summary = Printable(out) + ": " + std::to_string(result.samples) + " samples of "
+        + std::to_string(result.series) + " series";
+    if (result.outOfOrder > 0)
+        summary += "; " + std::to_string(result.outOfOrder) + " not after their series' last (repeated or set back) left out";
+    if (result.notNumbers > 0)
+        summary += "; " + std::to_string(result.notNumbers) + " values that are not numbers left out";
+    if (result.unnamed > 0)
+        summary += "; " + std::to_string(result.unnamed) + " values no column sidecar names left out";
+    PrintOut(summary);
+    if (const std::string note = AssumedZoneNote(QByteArray::fromStdString(result.assumedZone)); !note.empty())
+        PrintOut(note);
+    return kExitDone;
 }
 
 } // namespace cli

@@ -6,7 +6,12 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 #include <string>
+
+namespace openmetrics {
+struct Options;
+}
 
 // What every subcommand of veltrane-cli shares: exit statuses (cli/ExitStatus.h), option
 // parsing, the reading of addresses and output that is safe for a terminal.
@@ -57,6 +62,16 @@ std::string Bytes(const QString& argument);
 // Bytes from a unit (descriptions, values) made safe for a terminal: control characters and
 // the backslash as C escapes (\t, \n, \r, \\, \xHH); everything else unchanged.
 std::string Printable(const std::string& bytes);
+
+// --zone ZONE: the IANA time zone of data-file lines whose column sidecar names none.
+QCommandLineOption ZoneOption();
+// The zone given (empty: the machine's), or the status to end with when it names no zone.
+std::optional<int> TakeZone(const QCommandLineParser& parser, const QStringList& args, QByteArray& zone);
+
+// Writes files as OpenMetrics into out (plot/OpenMetricsExport.h) and prints what it wrote;
+// the exit status (3 when a file could not be read or written, 1 when a label is missing).
+int WriteOpenMetrics(const QStringList& args, const std::vector<QString>& files, const std::string& out,
+                     const openmetrics::Options& options);
 
 // Writes text and a line feed to standard output or error, flushed.
 void PrintOut(const std::string& text);

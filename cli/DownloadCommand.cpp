@@ -8,9 +8,11 @@
 #include "download/CDownloadDriver.h"
 #include "download/IDownloadEvents.h"
 #include "download/getdata.h"
+#include "plot/OpenMetricsExport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QMetaObject>
 
 #include <algorithm>
@@ -55,6 +57,11 @@ public:
         m_bProgressShown = true;
     }
     void ProgressEnded() override { ClearProgress(); }
+    void ChannelDone(const ChannelOutcome& outcome) override
+    {
+        if (outcome.kind == ChannelOutcome::Kind::ReportWritten)
+            m_written.emplace_back(outcome.port, outcome.channel);
+    }
     void Finished(const DownloadResult& result) override
     {
         m_result = result; // read once the driver's thread has been joined
@@ -62,6 +69,7 @@ public:
     }
 
     DownloadResult m_result;
+    std::vector<std::pair<int, int>> m_written; // port index, channel of each report written
 
 private:
     static std::string WithoutLineEnd(std::string text)
@@ -143,8 +151,18 @@ int RunDownload(const QStringList& args)
                                        QStringLiteral("Times in the unit's own time zone instead of UTC."));
     const QCommandLineOption overwrite(QStringLiteral("overwrite"),
                                        QStringLiteral("Replaces existing reports instead of appending to them."));
+    const QCommandLineOption openMetrics(QStringLiteral("openmetrics"),
+                                         QStringLiteral("Also writes the reports of this download as one OpenMetrics file (see\n"
+                                                        "export --format openmetrics), for promtool tsdb create-blocks-from."),
+                                         QStringLiteral("FILE"));
+    const QCommandLineOption unit(QStringLiteral("unit"),
+                                  QStringLiteral("With --openmetrics: the unit label, as the exporter's configuration names\n"
+                                                 "the unit (default: the unit's system name)."),
+                                  QStringLiteral("NAME"));
+    const QCommandLineOption oneBased(QStringLiteral("one-based"),
+                                      QStringLiteral("With --openmetrics: the unit numbers its ports from 1."));
     parser.addOptions(password.Options());
-    parser.addOptions({folder, localZone, overwrite});
+    parser.addOptions({folder, localZone, overwrite, openMetrics, unit, oneBased});
     QString address;
     if (const auto status = cli::ParseWithAddress(parser, args, address))
         return *status;
@@ -181,5 +199,26 @@ int RunDownload(const QStringList& args)
     QCoreApplication::exec();
     driver.Wait();
 
-    return ExitStatusOf(args, view.m_result);
+    const int status = ExitStatusOf(args, view.m_result);
+    if (!parser.isSet(openMetrics) || view.m_result.halted)
+        return status;
+    // The reports this download wrote, each with its channel: the OIDs follow from port and
+    // channel. A report's file is named <address>_p<port>_<type>.txt.
+    openmetrics::Options options;
+    options.unit = cli::Bytes(parser.value(unit));
+    options.oneBased = parser.isSet(oneBased);
+    std::vector<QString> files;
+    const QDir reports(dir);
+    for (const auto& [port, channel] : view.m_written) {
+        const QString prefix = QStringLiteral("%1_p%2_").arg(address).arg(port + 1);
+        for (const QString& name : reports.entryList({prefix + QStringLiteral("*.txt")}, QDir::Files)) {
+            const QString path = reports.filePath(name);
+            if (std::find(files.begin(), files.end(), path) != files.end())
+                continue;
+            files.push_back(path);
+            options.channels.emplace_back(path, channel);
+        }
+    }
+    const int written = cli::WriteOpenMetrics(args, files, cli::Bytes(parser.value(openMetrics)), options);
+    return status != cli::kExitDone ? status : written;
 }

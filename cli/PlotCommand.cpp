@@ -46,7 +46,7 @@ int RunPlot(const QStringList& args)
     const QCommandLineOption size(QStringLiteral("size"),
                                   QStringLiteral("The picture's size in pixels, 200x150 to 8000x8000 (default 1000x600)."),
                                   QStringLiteral("WxH"), QStringLiteral("1000x600"));
-    parser.addOptions({output, size});
+    parser.addOptions({output, size, cli::ZoneOption()});
     if (const auto status = cli::Parse(parser, args, 1))
         return *status;
     const QString file = parser.positionalArguments().at(0);
@@ -60,6 +60,9 @@ int RunPlot(const QStringList& args)
     for (const QString& path : {file, parser.value(output)})
         if (path.contains(QChar(0)))
             return cli::Fail(args, QStringLiteral("a path holds a zero byte"), cli::kExitUsage);
+    QByteArray zone;
+    if (const auto status = cli::TakeZone(parser, args, zone))
+        return *status;
 
     const QString renderer = RendererPath();
     if (!QFileInfo(renderer).isExecutable())
@@ -68,6 +71,8 @@ int RunPlot(const QStringList& args)
     std::vector<std::string> argument = {QFile::encodeName(renderer).toStdString(), "--size",
                                          cli::Bytes(parser.value(size)), "-o", cli::Bytes(parser.value(output)), "--",
                                          cli::Bytes(file)};
+    if (!zone.isEmpty())
+        argument.insert(argument.begin() + 1, {"--zone", zone.toStdString()});
     std::vector<char*> argv;
     for (std::string& a : argument)
         argv.push_back(a.data());

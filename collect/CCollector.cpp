@@ -138,7 +138,11 @@ QString CCollector::WriteColumns(const std::string& path, CDataFile::Mode mode)
 {
     // Taken before the first line's time stamp: the record covers the run from its first line.
     datafile::ColumnsRecord record;
-    record.start = datafile::LocalWallClock(std::time(nullptr));
+    const std::time_t now = std::time(nullptr);
+    record.start = datafile::LocalWallClock(now);
+    // The zone makes each line's local time one instant, also in the hour that repeats.
+    record.zone = datafile::MachineZone();
+    record.utcOffset = datafile::LocalUtcOffset(now);
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0)
         record.offset = st.st_size; // where the run's first line goes

@@ -115,7 +115,45 @@ bool ParseStart(std::string_view text, std::int64_t& t)
     return true;
 }
 
+// An IANA zone name: letters, digits and "/_+-", at most 64 bytes, or empty.
+bool ParseZone(std::string_view text, std::string& zone)
+{
+    if (text.size() > 64)
+        return false;
+    for (const char c : text)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' || c == '_'
+              || c == '+' || c == '-'))
+            return false;
+    zone.assign(text);
+    return true;
+}
+
+// "+HH:MM" or "-HH:MM", at most 18 hours; or empty.
+bool ParseUtcOffset(std::string_view text, std::optional<int>& offset)
+{
+    if (text.empty())
+        return true;
+    if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':')
+        return false;
+    for (const std::size_t i : {1, 2, 4, 5})
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+    const int hours = (text[1] - '0') * 10 + (text[2] - '0'), minutes = (text[4] - '0') * 10 + (text[5] - '0');
+    if (hours > 18 || minutes > 59)
+        return false;
+    offset = (text[0] == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
+    return true;
+}
+
 } // namespace
+
+std::string FormatUtcOffset(int seconds)
+{
+    char text[16];
+    const int a = seconds < 0 ? -seconds : seconds;
+    std::snprintf(text, sizeof text, "%c%02d:%02d", seconds < 0 ? '-' : '+', a / 3600 % 100, a / 60 % 60);
+    return text;
+}
 
 std::string SidecarPath(std::string_view dataPath)
 {
@@ -136,8 +174,14 @@ std::string SidecarHeader()
 std::string FormatRecord(const ColumnsRecord& record)
 {
     std::string out = "run\t" + FormatWallClock(record.start);
-    if (record.offset >= 0)
-        out += "\t" + std::to_string(record.offset);
+    const bool zoned = !record.zone.empty() || record.utcOffset;
+    if (record.offset >= 0 || zoned)
+        out += "\t" + (record.offset >= 0 ? std::to_string(record.offset) : std::string());
+    if (zoned) {
+        std::string zone;
+        out += "\t" + (ParseZone(record.zone, zone) ? zone : std::string());
+        out += "\t" + (record.utcOffset ? FormatUtcOffset(*record.utcOffset) : std::string());
+    }
     out += "\n";
     for (std::size_t i = 0; i < record.columns.size() && i < kMaxColumns; ++i) {
         const Column& c = record.columns[i];
@@ -207,7 +251,11 @@ Sidecar ParseSidecar(std::string_view bytes)
                 ++sidecar.dropped; // the last one never ended
             inRecord = true;
             record = ColumnsRecord();
-            recordSound = (fields.size() == 2 || (fields.size() == 3 && ParseOffset(fields[2], record.offset)))
+            // Older sidecars end at the offset; the zone and the UTC offset follow it.
+            recordSound = (fields.size() == 2
+                           || (fields.size() == 3 && ParseOffset(fields[2], record.offset))
+                           || (fields.size() == 5 && (fields[2].empty() || ParseOffset(fields[2], record.offset))
+                               && ParseZone(fields[3], record.zone) && ParseUtcOffset(fields[4], record.utcOffset)))
                 && ParseStart(fields[1], record.start);
         } else if (fields[0] == "column" && inRecord) {
             if (fields.size() != 5 || record.columns.size() >= kMaxColumns) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,13 +13,14 @@
 // in place of ".txt", or added). Text, one field set per line, fields split by a tab:
 //
 //     veltrane-columns	1
-//     run	2026/12/08 11:43:54	1234
+//     run	2026/12/08 11:43:54	1234	Europe/Berlin	+01:00
 //     column	Port 1	Server room temperature	temperature	.1.3.6.1.4.1.32473.1.2.2.1.16.1.3.0
 //     column	Port 2	Server room humidity	humidity	.1.3.6.1.4.1.32473.1.2.2.1.16.1.3.1
 //     end
 //
 // A record holds the run's start (the local time as the data file writes it, and the data file's
-// size then, where its first line goes) and per column, in the file's order, its port label,
+// size then, where its first line goes; then the collecting machine's zone, its IANA name, and
+// its UTC offset at the start, which older sidecars lack) and per column, in the file's order, its port label,
 // description, sensor type and OID, as the Generate OID dialog showed them; a field not known is
 // empty. A record covers the lines from its start to the next record's: from its byte offset
 // when it has one (a run started within the second of the last one's line still splits right),
@@ -45,6 +47,8 @@ struct ColumnsRecord {
     std::int64_t start = 0; // wall-clock seconds as written (WallClockSeconds)
     std::int64_t offset = -1; // the data file's size at the start, -1 when not known
     std::vector<Column> columns;
+    std::string zone;         // the machine's zone ("Europe/Berlin"), empty when not known
+    std::optional<int> utcOffset; // seconds east of UTC at the start, when known
     bool operator==(const ColumnsRecord&) const = default;
 };
 
@@ -62,6 +66,9 @@ inline constexpr std::size_t kMaxRecords = 10000;
 
 // The sidecar's path for the data file at dataPath (bytes).
 std::string SidecarPath(std::string_view dataPath);
+
+// "+01:00": seconds east of UTC as a record writes them.
+std::string FormatUtcOffset(int seconds);
 
 // The sidecar's first line, with its line end.
 std::string SidecarHeader();

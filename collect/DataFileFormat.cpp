@@ -1,7 +1,11 @@
 #include "collect/DataFileFormat.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace datafile {
 
@@ -156,6 +160,63 @@ std::int64_t LocalWallClock(std::time_t t)
     return WallClockSeconds(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                             std::min(local.tm_sec, 59))
         .value_or(0);
+}
+
+namespace {
+
+constexpr std::string_view kZoneInfo = "/usr/share/zoneinfo/";
+
+// name when it is an IANA zone of the system's database, else empty.
+std::string KnownZone(std::string_view name)
+{
+    if (name.empty() || name.size() > 64 || name.front() == '/' || name.find("..") != std::string_view::npos)
+        return {};
+    for (const char c : name)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' || c == '_'
+              || c == '+' || c == '-'))
+            return {};
+    struct stat st {};
+    const std::string path = std::string(kZoneInfo) + std::string(name);
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? std::string(name) : std::string();
+}
+
+// "/usr/share/zoneinfo/Europe/Berlin" (or ".../posix/...", "../usr/share/zoneinfo/...") as its name.
+std::string ZoneOfPath(std::string_view path)
+{
+    const std::size_t at = path.find("zoneinfo/");
+    if (at == std::string_view::npos)
+        return {};
+    std::string_view name = path.substr(at + 9);
+    for (const std::string_view tree : {"posix/", "right/"})
+        if (name.starts_with(tree))
+            name.remove_prefix(tree.size());
+    return KnownZone(name);
+}
+
+} // namespace
+
+std::string MachineZone()
+{
+    if (const char* tz = std::getenv("TZ"); tz && *tz) {
+        std::string_view name(tz);
+        if (name.front() == ':')
+            name.remove_prefix(1);
+        if (name.starts_with("/"))
+            return ZoneOfPath(name);
+        return KnownZone(name);
+    }
+    char link[PATH_MAX];
+    const ssize_t n = ::readlink("/etc/localtime", link, sizeof link - 1);
+    if (n > 0)
+        return ZoneOfPath(std::string_view(link, static_cast<std::size_t>(n)));
+    return {};
+}
+
+int LocalUtcOffset(std::time_t t)
+{
+    std::tm local {};
+    localtime_r(&t, &local);
+    return static_cast<int>(local.tm_gmtoff);
 }
 
 } // namespace datafile

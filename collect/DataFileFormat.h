@@ -47,5 +47,10 @@ std::string FormatWallClock(std::int64_t t);
 std::string FormatIsoWallClock(std::int64_t t);
 // The local time t as wall-clock seconds (what a line taken at t says).
 std::int64_t LocalWallClock(std::time_t t);
+// The machine's zone as its IANA name ("Europe/Berlin"): TZ when it names one, else the zone
+// /etc/localtime links to; empty when neither says (TZ set to a rule such as "CET-1CEST").
+std::string MachineZone();
+// Seconds east of UTC of the machine's local time at t.
+int LocalUtcOffset(std::time_t t);
 
 } // namespace datafile

@@ -1,6 +1,7 @@
 #include "exporter/CExporter.h"
 
 #include "exporter/CMetricsText.h"
+#include "exporter/SensorSeries.h"
 #include "exporter/CUnitReader.h"
 #include "oidgen/CSensorScan.h"
 #include "oidgen/OidTemplates.h"
@@ -435,7 +436,7 @@ std::string CExporter::Scrape(CUnitReader::Deadline* deadline)
     }
 
     CMetricsText page;
-    page.Gauge("veltrane_sensor_value", "Sensor value as the unit reads it; values that are not numbers are left out.");
+    page.Gauge(sensorseries::kMetric, sensorseries::kHelp);
     page.Gauge("veltrane_unit_up", "1 when the unit answered this scrape's request, else 0.");
     page.Gauge("veltrane_unit_request_seconds", "Time from the unit's request to its answer or to giving up.");
     page.Gauge("veltrane_unit_error_code",
@@ -452,7 +453,7 @@ std::string CExporter::Scrape(CUnitReader::Deadline* deadline)
         const SensorList& sensors = *snapshots[i].sensors;
         // The unit's labels are escaped once for its samples.
         const std::string unitLabels =
-            CMetricsText::LabelText({{"unit", unit.m_unit.m_strName}, {"address", unit.m_unit.m_strAddress}});
+            CMetricsText::LabelText({{sensorseries::kUnit, unit.m_unit.m_strName}, {sensorseries::kAddress, unit.m_unit.m_strAddress}});
         const bool up = result.bAnswered;
         if (up && result.values.size() == sensors.size()) {
             for (std::size_t k = 0; k < sensors.size(); ++k) {
@@ -460,12 +461,12 @@ std::string CExporter::Scrape(CUnitReader::Deadline* deadline)
                 if (!value)
                     continue;
                 const ExportedSensor& s = sensors[k];
-                page.SampleWithLabelText("veltrane_sensor_value",
+                page.SampleWithLabelText(sensorseries::kMetric,
                                          unitLabels + ','
-                                             + CMetricsText::LabelText({{"port", s.strPort},
-                                                                        {"description", s.strDescription},
-                                                                        {"type", s.strType},
-                                                                        {"oid", s.strOid}}),
+                                             + CMetricsText::LabelText({{sensorseries::kPort, s.strPort},
+                                                                        {sensorseries::kDescription, s.strDescription},
+                                                                        {sensorseries::kType, s.strType},
+                                                                        {sensorseries::kOid, s.strOid}}),
                                          *value);
             }
         }

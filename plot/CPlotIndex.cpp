@@ -44,7 +44,7 @@ std::vector<CPlotIndex::Span> CPlotIndex::SpansFor(std::int64_t from, std::int64
         if (!spans.empty() && spans.back().end == s.begin)
             spans.back().end = stop;
         else
-            spans.push_back({s.begin, stop, s.series});
+            spans.push_back({s.begin, stop, s.series, s.tMin});
     }
     return spans;
 }

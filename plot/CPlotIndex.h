@@ -24,6 +24,7 @@ public:
         std::int64_t begin = 0;
         std::int64_t end = 0;
         int series = 0;
+        std::int64_t tMin = 0; // the earliest time of its first stretch
         bool operator==(const Span&) const = default;
     };
 

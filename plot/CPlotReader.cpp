@@ -1,5 +1,6 @@
 #include "plot/CPlotReader.h"
 
+#include "download/ReportHeader.h"
 #include "platform/TextBytes.h"
 #include "plot/PlotLines.h"
 
@@ -74,6 +75,8 @@ void CPlotReader::LoadSidecar()
 {
     m_sidecarStamp = StampOfSidecar();
     m_columns = datafile::CColumnMap(m_sidecarPath.empty() ? datafile::Sidecar() : datafile::ReadSidecar(m_sidecarPath));
+    m_times = CLineTimes(m_fallbackZone);
+    m_times.SetRecords(m_columns.Contents().records);
 }
 
 void CPlotReader::Close()
@@ -97,6 +100,7 @@ void CPlotReader::Restart()
     m_header = ReportSeries();
     m_nReportSeries = kUnresolved;
     m_bRestarted = true;
+    m_times = CLineTimes(m_fallbackZone);
     if (m_fd >= 0)
         LoadSidecar();
 }
@@ -183,6 +187,7 @@ std::unique_ptr<CPlotReader> CPlotReader::RangeReader(std::int64_t from, std::in
     range->m_kind = m_kind;
     range->m_reportSeries = m_reportSeries;
     range->m_columns = m_columns;
+    range->m_times = m_times;
     // Only what this reader has taken: a line still being written is not in the index yet.
     range->m_spans = m_index.SpansFor(from, to, m_nOffset);
     if (!range->m_spans.empty())
@@ -203,6 +208,7 @@ void CPlotReader::EnterSpan()
                    ? m_reportSeries[static_cast<std::size_t>(span.series)]
                    : ReportSeries();
     m_columns.SetRecord(span.series); // for a data file, the run of the span's first line
+    m_times.StartAt(span.begin, span.series, span.tMin);
 }
 
 void CPlotReader::TakeChunk(const char* data, std::size_t size, std::int64_t at)
@@ -292,6 +298,7 @@ void CPlotReader::ParseDataLine(std::string_view line)
     const std::int64_t unnamedBefore = m_columns.UnnamedValues();
     m_columns.Resolve(t, m_nLineStart, m_values.size(), m_seriesOf);
     m_counters.unnamedValues += m_columns.UnnamedValues() - unnamedBefore;
+    t = m_times.DataLine(m_columns.Record(), t);
     if (!m_bRange)
         m_index.Add(m_nLineStart, t, m_columns.Record());
     for (std::size_t i = 0; i < m_values.size(); ++i)
@@ -320,6 +327,7 @@ void CPlotReader::ParseReportLine(std::string_view line)
     std::string_view text;
     if (plotlines::ParseReportRecord(line, t, text)) {
         const int series = ReportSeriesIndex();
+        t = m_times.ReportLine(t);
         if (!m_bRange)
             m_index.Add(m_nLineStart, t, series);
         AddValue(series, t, text);
@@ -330,8 +338,11 @@ void CPlotReader::ParseReportLine(std::string_view line)
         ++m_counters.malformed;
         return;
     }
-    if (kind == HeaderLine::Other)
+    if (kind == HeaderLine::Other) {
+        if (line.starts_with(reportheader::kCurrentTime) && !m_bRange)
+            m_times.ReportHeader(line.substr(reportheader::kCurrentTime.size()), m_nLineStart);
         return;
+    }
     // A header line that names the sensor: the records that follow may be another series.
     if (kind == HeaderLine::Start)
         m_header = ReportSeries();

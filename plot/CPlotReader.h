@@ -2,6 +2,7 @@
 #include "collect/ColumnsSidecar.h"
 #include "plot/CPlotDecimator.h"
 #include "plot/CPlotIndex.h"
+#include "plot/LineTimes.h"
 
 #include <QString>
 
@@ -30,6 +31,10 @@
 // RangeReader then makes a reader of only the stretches that can hold a range of time, which
 // keeps the values of that range in a decimator of its own (the same bucket budget for the
 // range alone, so a short range shows every value).
+//
+// Times: each line's local time becomes the instant it was taken (CLineTimes: the zone of the
+// line's sidecar record, else the fallback zone; a report's own zone), so points and ranges are
+// instants and Times().Clock() reads them back as the file wrote them.
 //
 // Files are outside input: only regular files are opened, without blocking; a path with a zero
 // byte is refused; a line longer than kMaxLineLength is skipped; at most kMaxSeries series.
@@ -68,6 +73,10 @@ public:
     // byte (EINVAL), the file cannot be opened, or it is not a regular file (EISDIR for a
     // folder, EINVAL otherwise).
     bool Open(const QString& path);
+    // The zone (IANA name) of lines no sidecar record gives one; empty: the machine's. Takes
+    // effect at the next Open.
+    void SetFallbackZone(const QByteArray& zone) { m_fallbackZone = zone; }
+    const CLineTimes& Times() const { return m_times; }
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
     int Error() const { return m_nError; }
@@ -154,5 +163,7 @@ private:
     };
     SidecarStamp StampOfSidecar() const;
     SidecarStamp m_sidecarStamp;
+    QByteArray m_fallbackZone;
+    CLineTimes m_times;
     std::vector<int> m_seriesOf; // scratch: the series of each value of a line
 };

@@ -2,8 +2,10 @@
 
 #include "collect/ColumnsSidecar.h"
 #include "collect/DataFileFormat.h"
+#include "download/ReportHeader.h"
 #include "platform/CWholeFile.h"
 #include "platform/TextBytes.h"
+#include "plot/LineTimes.h"
 #include "plot/PlotLines.h"
 
 #include <cerrno>
@@ -22,8 +24,8 @@ namespace {
 constexpr std::size_t kMaxLineLength = 64 * 1024;
 constexpr std::size_t kChunk = 256 * 1024;
 constexpr std::size_t kOutBuffer = 256 * 1024;
-constexpr const char* kDataTime = "time (ISO 8601 local time as written)";
-constexpr const char* kReportTime = "time (ISO 8601 as written in the report)";
+constexpr const char* kDataTime = "time (ISO 8601 local time as written with its UTC offset)";
+constexpr const char* kReportTime = "time (ISO 8601 as written in the report with its UTC offset)";
 
 // Reads a regular file line by line (without line ends) through one buffer. Lines longer than
 // kMaxLineLength are dropped and counted.
@@ -177,7 +179,7 @@ void AppendField(std::string& row, std::string_view field)
     row += '"';
 }
 
-Result Export(const QString& path, const std::string& out, const std::atomic<bool>* cancel)
+Result Export(const QString& path, const std::string& out, const std::atomic<bool>* cancel, const QByteArray& zone)
 {
     Result result;
     const std::string in = platform::EscapedBytes(path);
@@ -191,6 +193,8 @@ Result Export(const QString& path, const std::string& out, const std::atomic<boo
     // Pass 1: the kind of file and its columns.
     enum class Kind { Unknown, Data, Report } kind = Kind::Unknown;
     datafile::CColumnMap map(datafile::ReadSidecar(datafile::SidecarPath(in)));
+    CLineTimes times(zone);
+    times.SetRecords(map.Contents().records);
     std::vector<ReportSeries> reportSeries;
     ReportSeries header;
     int current = -1; // the report series of the records that follow
@@ -213,6 +217,8 @@ Result Export(const QString& path, const std::string& out, const std::atomic<boo
         const plotlines::HeaderLine h = plotlines::ParseReportHeader(line, text);
         if (h == plotlines::HeaderLine::None)
             return -1;
+        if (h == plotlines::HeaderLine::Other && !firstPass && line.starts_with(reportheader::kCurrentTime))
+            times.ReportHeader(line.substr(reportheader::kCurrentTime.size()), 0);
         if (h == plotlines::HeaderLine::Start)
             header = ReportSeries();
         else if (h != plotlines::HeaderLine::Other)
@@ -284,19 +290,23 @@ Result Export(const QString& path, const std::string& out, const std::atomic<boo
             std::string_view value;
             bool any = false;
             std::fill(cells.begin(), cells.end(), std::string_view());
+            std::int64_t instant = 0;
             if (line.empty()) {
             } else if (kind == Kind::Data && plotlines::ParseDataLine(line, t, values)) {
                 map.Resolve(t, offset, values.size(), series);
+                instant = times.DataLine(map.Record(), t);
                 for (std::size_t i = 0; i < values.size(); ++i)
                     if (series[i] >= 0 && static_cast<std::size_t>(series[i]) < cells.size())
                         cells[static_cast<std::size_t>(series[i])] = values[i];
                 any = true;
             } else if (kind == Kind::Report && reportLine(line, false, t, value) == 1) {
                 cells[static_cast<std::size_t>(current)] = value;
+                instant = times.ReportLine(t);
                 any = true;
             }
             if (any) {
                 row += datafile::FormatIsoWallClock(t);
+                row += datafile::FormatUtcOffset(static_cast<int>(t - instant));
                 for (const std::string_view cell : cells) {
                     row += ',';
                     AppendSafeField(row, cell);
@@ -325,6 +335,7 @@ Result Export(const QString& path, const std::string& out, const std::atomic<boo
     result.ok = true;
     result.skipped = skipped + tooLong / 2; // each pass counted the long lines
     result.unnamedValues = map.UnnamedValues() - unnamedBefore;
+    result.assumedZone = times.Assumed().toStdString();
     return result;
 }
 

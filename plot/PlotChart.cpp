@@ -100,7 +100,7 @@ std::vector<bool> RightAxisSeries(const std::vector<CPlotSummary>& summaries)
 }
 
 QString TextAlternative(const QStringList& names, const std::vector<CPlotSummary>& summaries,
-                        const std::vector<bool>& onRight)
+                        const std::vector<bool>& onRight, const plottime::Clock& clock)
 {
     QStringList lines;
     for (std::size_t i = 0; i < summaries.size() && i < static_cast<std::size_t>(names.size()); ++i) {
@@ -113,16 +113,17 @@ QString TextAlternative(const QStringList& names, const std::vector<CPlotSummary
         const bool right = i < onRight.size() && onRight[i];
         const QString name = right ? seriesName + QStringLiteral(" (right axis)") : seriesName;
         lines << QStringLiteral("%1: %2 from %3 to %4; minimum %5, maximum %6, latest %7 (%8).")
-                     .arg(name, Plural(s.count, "value", "values"), FormatTime(static_cast<double>(s.tFirst)),
-                          FormatTime(static_cast<double>(s.tLast)), FormatValue(s.vMin), FormatValue(s.vMax),
-                          FormatValue(s.latest.v), FormatTime(static_cast<double>(s.latest.t)));
+                     .arg(name, Plural(s.count, "value", "values"), FormatTime(static_cast<double>(clock.Local(s.tFirst))),
+                          FormatTime(static_cast<double>(clock.Local(s.tLast))), FormatValue(s.vMin), FormatValue(s.vMax),
+                          FormatValue(s.latest.v), FormatTime(static_cast<double>(clock.Local(s.latest.t))));
     }
     if (lines.isEmpty())
         return QStringLiteral("No values to plot.");
     return lines.join(QLatin1Char('\n'));
 }
 
-QString ReadOut(const QString& name, const std::vector<CPlotPoint>& points, double x)
+QString ReadOut(const QString& name, const std::vector<CPlotPoint>& points, double x,
+                const plottime::Clock& clock)
 {
     if (points.empty())
         return QString();
@@ -130,7 +131,7 @@ QString ReadOut(const QString& name, const std::vector<CPlotPoint>& points, doub
                                [](const CPlotPoint& p, double t) { return static_cast<double>(p.t) < t; });
     if (it == points.end() || (it != points.begin() && x - static_cast<double>((it - 1)->t) < static_cast<double>(it->t) - x))
         --it;
-    return QStringLiteral("%1: %2  %3").arg(name, FormatTime(static_cast<double>(it->t)), FormatValue(it->v));
+    return QStringLiteral("%1: %2  %3").arg(name, FormatTime(static_cast<double>(clock.Local(it->t))), FormatValue(it->v));
 }
 
 QString SkippedText(const CPlotReader::Counters& c)

@@ -1,6 +1,7 @@
 #pragma once
 #include "plot/CPlotDecimator.h"
 #include "plot/CPlotReader.h"
+#include "plot/PlotTimeAxis.h"
 
 #include <QString>
 #include <QStringList>
@@ -26,11 +27,13 @@ constexpr double kAxisSplitRatio = 8;
 constexpr double kAxisGapRatio = 3;
 
 // The chart as text: each series' name, first and last time, minimum, maximum and latest
-// value; or that there is nothing to plot.
+// value; or that there is nothing to plot. Times read as clock gives them back (as written).
 QString TextAlternative(const QStringList& names, const std::vector<CPlotSummary>& summaries,
-                        const std::vector<bool>& onRight);
-// "<name>: <time>  <value>" for the point nearest to time x (seconds); empty without points.
-QString ReadOut(const QString& name, const std::vector<CPlotPoint>& points, double x);
+                        const std::vector<bool>& onRight, const plottime::Clock& clock = {});
+// "<name>: <time>  <value>" for the point nearest to instant x (seconds), its time as written;
+// empty without points.
+QString ReadOut(const QString& name, const std::vector<CPlotPoint>& points, double x,
+                const plottime::Clock& clock = {});
 // What was skipped and why, for under the chart; empty when nothing was.
 QString SkippedText(const CPlotReader::Counters& count);
 // Which columns of a data file have no name and why (no sidecar, entries of it damaged);

@@ -123,4 +123,51 @@ Axis TimeAxis(std::int64_t from, std::int64_t to, int maxTicks)
     return axis;
 }
 
+void Clock::Add(std::int64_t instant, int offset)
+{
+    if (!m_steps.empty() && (m_steps.back().second == offset || instant < m_steps.back().first))
+        return;
+    if (m_steps.size() >= kMaxSteps)
+        m_steps.pop_back(); // a file that changes zones this often keeps its latest
+    m_steps.emplace_back(instant, offset);
+}
+
+std::int64_t Clock::Local(std::int64_t instant) const
+{
+    if (m_steps.empty())
+        return instant;
+    auto it = std::upper_bound(m_steps.begin(), m_steps.end(), instant,
+                               [](std::int64_t t, const std::pair<std::int64_t, int>& s) { return t < s.first; });
+    return instant + (it == m_steps.begin() ? it->second : std::prev(it)->second);
+}
+
+bool Clock::Instant(std::int64_t local, std::int64_t& instant) const
+{
+    if (m_steps.empty()) {
+        instant = local;
+        return true;
+    }
+    for (std::size_t i = 0; i < m_steps.size(); ++i) {
+        const std::int64_t t = local - m_steps[i].second;
+        if ((i == 0 || t >= m_steps[i].first) && (i + 1 == m_steps.size() || t < m_steps[i + 1].first)) {
+            instant = t;
+            return true;
+        }
+    }
+    return false;
+}
+
+Axis TimeAxis(std::int64_t from, std::int64_t to, int maxTicks, const Clock& clock)
+{
+    const Axis local = TimeAxis(clock.Local(from), clock.Local(to), maxTicks);
+    Axis axis {local.unit, local.step, {}};
+    for (const Tick& tick : local.ticks) {
+        std::int64_t at = 0;
+        if (clock.Instant(tick.t, at) && at >= std::min(from, to) && at <= std::max(from, to)
+            && (axis.ticks.empty() || at > axis.ticks.back().t))
+            axis.ticks.push_back({at, tick.label});
+    }
+    return axis;
+}
+
 } // namespace plottime

@@ -1,4 +1,4 @@
-// veltrane-plot-render [--size WxH] -o OUT.png [--] FILE
+// veltrane-plot-render [--size WxH] [--zone ZONE] -o OUT.png [--] FILE
 //
 // Draws the chart of a data file or a report into a PNG without a display, as the plot window
 // shows it, and prints the chart's text alternative and what was skipped. It is the program
@@ -17,6 +17,7 @@
 #include <QChartView>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTimeZone>
 
 #include <cstdio>
 #include <cstring>
@@ -29,7 +30,7 @@ constexpr int kExitFileError = 3;
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: veltrane-plot-render [--size WxH] -o OUT.png [--] FILE\n");
+    std::fprintf(stderr, "usage: veltrane-plot-render [--size WxH] [--zone ZONE] -o OUT.png [--] FILE\n");
     return kExitUsage;
 }
 
@@ -57,6 +58,7 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         args.append(platform::EscapedText(argv[i]));
     QString file, out;
+    QByteArray zone;
     QSize size(1000, 600);
     bool positional = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -65,6 +67,10 @@ int main(int argc, char** argv)
             positional = true;
         } else if (!positional && (a == QLatin1String("-o") || a == QLatin1String("--output")) && i + 1 < args.size()) {
             out = args[++i];
+        } else if (!positional && a == QLatin1String("--zone") && i + 1 < args.size()) {
+            zone = args[++i].toUtf8();
+            if (!QTimeZone::isTimeZoneIdAvailable(zone))
+                return Usage();
         } else if (!positional && a == QLatin1String("--size") && i + 1 < args.size()) {
             const QRegularExpressionMatch m =
                 QRegularExpression(QStringLiteral("^([0-9]{1,5})x([0-9]{1,5})$")).match(args[++i]);
@@ -84,6 +90,7 @@ int main(int argc, char** argv)
 
     const std::string fileBytes = platform::EscapedBytes(file), outBytes = platform::EscapedBytes(out);
     CPlotReader reader;
+    reader.SetFallbackZone(zone);
     if (!reader.Open(file) || reader.Read() != CPlotReader::Status::AtEnd) {
         std::fprintf(stderr, "veltrane-plot-render: %s: %s\n", fileBytes.c_str(), std::strerror(reader.Error()));
         return kExitFileError;
@@ -118,5 +125,7 @@ int main(int argc, char** argv)
         std::printf("%s\n", qPrintable(chart->SkippedText()));
     if (!chart->NamesNote().isEmpty())
         std::printf("%s\n", qPrintable(chart->NamesNote()));
+    if (const std::string note = AssumedZoneNote(reader.Times().Assumed()); !note.empty())
+        std::printf("%s\n", note.c_str());
     return 0;
 }

@@ -47,7 +47,9 @@ CPlotChart::CPlotChart(QGraphicsItem* parent) : QChart(parent)
     m_axisRight = new QValueAxis(this);
     addAxis(m_axisRight, Qt::AlignRight);
     m_axisRight->setVisible(false);
-    legend()->setAlignment(Qt::AlignBottom);
+    // Beside the chart, one entry a row: every name shows whole, "(right axis)" included (in a
+    // row below, Qt Charts cuts each to its share of the width).
+    legend()->setAlignment(Qt::AlignRight);
     legend()->setShowToolTips(true);
     connect(m_axisTime, &QValueAxis::rangeChanged, this, [this] {
         if (m_bSettingRange || m_bAxisUpdateQueued)
@@ -69,6 +71,7 @@ void CPlotChart::SetData(const CPlotReader& reader, const QStringList& columnNam
 {
     const CPlotDecimator& data = reader.Data();
     const int count = data.SeriesCount();
+    m_clock = reader.Times().Clock();
     // Adding series and axes moves the ranges too; only the user's moves are zooms.
     const QScopedValueRollback<bool> settingRange(m_bSettingRange, true);
     m_names = plotchart::SeriesNames(reader, columnNames);
@@ -250,7 +253,7 @@ void CPlotChart::UpdateTimeAxis()
     const int width = static_cast<int>(plotArea().width());
     const int maxTicks = std::clamp(width > 0 ? width / 110 : 8, 2, 12);
     const plottime::Axis axis = plottime::TimeAxis(static_cast<std::int64_t>(std::ceil(from)),
-                                                   static_cast<std::int64_t>(std::floor(to)), maxTicks);
+                                                   static_cast<std::int64_t>(std::floor(to)), maxTicks, m_clock);
     const QScopedValueRollback<bool> settingRange(m_bSettingRange, true);
     for (const QString& label : m_axisTime->categoriesLabels())
         m_axisTime->remove(label);
@@ -263,7 +266,8 @@ void CPlotChart::UpdateTimeAxis()
     m_axisTime->setRange(from, to);
     // The title names the whole stretch shown, dates included, since the ticks may not.
     m_axisTime->setTitleText(QStringLiteral("%1 to %2, time as written (%3)")
-                                 .arg(plotchart::FormatTime(from), plotchart::FormatTime(to), QString::fromStdString(axis.unit)));
+                                 .arg(plotchart::FormatTime(static_cast<double>(m_clock.Local(static_cast<std::int64_t>(from)))),
+                                      plotchart::FormatTime(static_cast<double>(m_clock.Local(static_cast<std::int64_t>(to)))), QString::fromStdString(axis.unit)));
 }
 
 void CPlotChart::ToggleSeries(int series)
@@ -283,7 +287,7 @@ QString CPlotChart::ReadOut(int series, double x) const
 {
     if (series < 0 || series >= SeriesCount())
         return QString();
-    return plotchart::ReadOut(m_names[series], m_points[static_cast<std::size_t>(series)], x);
+    return plotchart::ReadOut(m_names[series], m_points[static_cast<std::size_t>(series)], x, m_clock);
 }
 
 void CPlotChart::OnHovered(int series, const QPointF& point, bool state)
@@ -293,5 +297,5 @@ void CPlotChart::OnHovered(int series, const QPointF& point, bool state)
 
 QString CPlotChart::TextAlternative() const
 {
-    return plotchart::TextAlternative(m_names, m_summaries, m_onRight);
+    return plotchart::TextAlternative(m_names, m_summaries, m_onRight, m_clock);
 }

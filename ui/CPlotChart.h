@@ -1,5 +1,6 @@
 #pragma once
 #include "plot/CPlotDecimator.h"
+#include "plot/PlotTimeAxis.h"
 
 #include <QChart>
 #include <QStringList>
@@ -89,6 +90,7 @@ private:
     std::int64_t m_nDetailTo = 0;
     bool m_bDetail = false;
     std::vector<CPlotSummary> m_summaries;
+    plottime::Clock m_clock; // the reader's instants as the file wrote them
     QStringList m_names;
     QString m_strSkipped;
     QString m_strNamesNote;

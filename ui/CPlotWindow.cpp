@@ -11,6 +11,7 @@
 #include <QChartView>
 #include <QFile>
 #include <QFileDialog>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QFutureWatcher>
@@ -324,8 +325,10 @@ void CPlotWindow::Redraw()
     const QString skipped = m_chart->SkippedText();
     m_labelSkipped->setText(skipped.isEmpty() ? QStringLiteral("%1 lines read, none skipped.").arg(m_pReader->Count().lines)
                                               : skipped);
-    m_labelNames->setText(m_chart->NamesNote());
-    m_labelNames->setVisible(!m_chart->NamesNote().isEmpty());
+    const QString zoneNote = QString::fromStdString(AssumedZoneNote(m_pReader->Times().Assumed()));
+    const QString note = QStringList {m_chart->NamesNote(), zoneNote}.filter(QRegularExpression(QStringLiteral("."))).join(QLatin1Char(' '));
+    m_labelNames->setText(note);
+    m_labelNames->setVisible(!note.isEmpty());
     const QString summary = m_chart->TextAlternative();
     m_view->setAccessibleDescription(summary);
     if (m_editSummary->toPlainText() != summary)

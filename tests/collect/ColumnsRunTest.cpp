@@ -96,7 +96,7 @@ TEST_F(ColumnsRun, TwoListsNameTheirColumnsOnBothSidesOfTheChange)
     ASSERT_TRUE(exported.ok) << exported.error;
     EXPECT_EQ(exported.rows, 2);
     const std::string bytes = collecttest::ReadFile(QString::fromStdString(csv));
-    EXPECT_EQ(bytes.substr(0, bytes.find("\r\n")), "time (ISO 8601 local time as written),Port 1 Server room,Port 2 Humidity");
+    EXPECT_EQ(bytes.substr(0, bytes.find("\r\n")), "time (ISO 8601 local time as written with its UTC offset),Port 1 Server room,Port 2 Humidity");
 
     // Overwrite starts the sidecar anew; only the OIDs known, they name the columns.
     CFileNameAnswers answers({collecttest::FileNameAnswer {2}});

@@ -90,3 +90,57 @@ TEST(ColumnsSidecar, LinesTakeTheirRunsNamesAndUnnamedOnesAreColumnN)
 }
 
 } // namespace
+
+namespace {
+
+// The run's zone: written and read back; a run line whose zone or offset is not one is left out.
+TEST(ColumnsSidecar, RunZoneReadsBackAndOnlyASoundOneCounts)
+{
+    struct Case {
+        std::string run;
+        bool sound;
+        std::string zone;
+        std::optional<int> offset;
+    };
+    const Case cases[] = {
+        {"run\t2026/10/25 02:30:00\t0\tEurope/Berlin\t+02:00", true, "Europe/Berlin", 7200},
+        {"run\t2026/10/25 02:30:00\t\tAmerica/New_York\t-04:00", true, "America/New_York", -14400},
+        {"run\t2026/10/25 02:30:00\t0\t\t+05:30", true, "", 19800},
+        {"run\t2026/10/25 02:30:00\t0", true, "", std::nullopt}, // written before zones
+        {"run\t2026/10/25 02:30:00\t0\tEurope/Berlin", false, "", std::nullopt},
+        {"run\t2026/10/25 02:30:00\t0\tEurope Berlin\t+02:00", false, "", std::nullopt},
+        {"run\t2026/10/25 02:30:00\t0\tUTC\t+2:00", false, "", std::nullopt},
+        {"run\t2026/10/25 02:30:00\t0\tUTC\t+19:00", false, "", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const datafile::Sidecar s = datafile::ParseSidecar("veltrane-columns\t1\n" + c.run + "\ncolumn\t\t\t\t.1.1\nend\n");
+        ASSERT_EQ(s.records.size(), c.sound ? 1u : 0u) << c.run;
+        if (!c.sound)
+            continue;
+        EXPECT_EQ(s.records[0].zone, c.zone) << c.run;
+        EXPECT_EQ(s.records[0].utcOffset, c.offset) << c.run;
+        EXPECT_EQ(datafile::FormatRecord(s.records[0]).substr(0, c.run.size() + 1), c.run + "\n")
+            << "written as read, save the empty size";
+    }
+}
+
+// The machine's zone: TZ when it names a zone of the database, else none.
+TEST(ColumnsSidecar, MachineZoneFromTz)
+{
+    const char* before = std::getenv("TZ");
+    const std::string saved = before ? before : "";
+    const std::pair<const char*, const char*> cases[] = {
+        {"Europe/Berlin", "Europe/Berlin"}, {":America/New_York", "America/New_York"},
+        {"/usr/share/zoneinfo/Australia/Sydney", "Australia/Sydney"}, {"CET-1CEST", ""}, {"../../etc/passwd", ""},
+    };
+    for (const auto& [tz, zone] : cases) {
+        ::setenv("TZ", tz, 1);
+        EXPECT_EQ(datafile::MachineZone(), zone) << tz;
+    }
+    if (before)
+        ::setenv("TZ", saved.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+}
+
+} // namespace

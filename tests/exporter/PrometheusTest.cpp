@@ -4,6 +4,8 @@
 #include "common/TestSupport.h"
 #include "common/UnitSimProcess.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QStandardPaths>
@@ -65,6 +67,20 @@ public:
     }
 
     QString Output() { return QString::fromUtf8(m_process.readAll()); }
+    // Where the server keeps its blocks (before Start: where backfilled blocks go).
+    QString DataFolder() const { return m_dir.filePath("data"); }
+
+    // The range vector of query over [from, to] every step seconds.
+    QJsonArray QueryRange(const QString& query, std::int64_t from, std::int64_t to, int step)
+    {
+        int status = 0;
+        const std::string body = HttpGet(m_strApi + "query_range?query=" + QUrl::toPercentEncoding(query) +
+                                              QString("&start=%1&end=%2&step=%3").arg(from).arg(to).arg(step),
+                                          status);
+        if (status != 200)
+            return {};
+        return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object()["data"].toObject()["result"].toArray();
+    }
 
 private:
     QTemporaryDir m_dir;
@@ -274,5 +290,118 @@ TEST(Prometheus, ScrapeTimeoutShorterThanASilentUnitsLeavesTheExporterUp)
         errors[one["metric"]["unit"].toString()] = one["value"].toArray().at(1).toString();
     EXPECT_EQ(errors, (std::map<QString, QString>{{"unit0", "0"}, {"unit1", "0"}, {"unit2", "41"}}));
 
+    EXPECT_TRUE(serve.Signal(SIGTERM)) << serve.Log().toStdString();
+}
+
+namespace {
+
+// label name -> value of a page's sample line "name{a="x",b="y"} value".
+std::map<QString, QString> LabelsOfLine(const std::string& line)
+{
+    std::map<QString, QString> labels;
+    const std::size_t open = line.find('{'), close = line.rfind('}');
+    std::string text = line.substr(open + 1, close - open - 1);
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t eq = text.find("=\"", at);
+        std::string value;
+        std::size_t i = eq + 2;
+        for (; i < text.size() && text[i] != '"'; ++i)
+            value += text[i] == '\\' ? text[++i] : text[i];
+        labels[QString::fromStdString(text.substr(at, eq - at))] = QString::fromStdString(value);
+        at = i + 2; // past the quote and the comma
+    }
+    return labels;
+}
+
+} // namespace
+
+// Two days of a virtual unit's datalog, downloaded into OpenMetrics, made into blocks by
+// promtool and loaded by a real Prometheus: each record's value at its own time, under the
+// series veltrane-cli serve gives the same sensor of the same unit.
+TEST(Prometheus, BackfilledDatalogIsEachRecordAtItsTimeUnderServesSeries)
+{
+    REQUIRE_PORT_161();
+    if (PrometheusServer::Program().isEmpty() || QStandardPaths::findExecutable("promtool").isEmpty())
+        GTEST_SKIP() << "prometheus and promtool are not installed (Debian package prometheus)";
+    QJsonObject unit = VirtualUnit(UnitAddress(0), "unit0", {21, 45});
+    // Port 1's table-16 sensor also logs: channel 0, every 10 minutes for two days.
+    const QJsonObject wave{{"base", 22}, {"amplitude", 3}, {"period", 144}};
+    const QJsonObject channel{{"port", 0}, {"channel", 0}, {"sensorType", 1}, {"description", "unit0 sensor 0"},
+                              {"systemName", "Lab unit"}, {"unitOfMeasure", "C"}, {"zone", 0}, {"interval", 10},
+                              {"width", 2}, {"capacity", 1000}, {"writeIndex", 288},
+                              {"records", QJsonObject{{"count", 288}, {"wave", wave}}}};
+    unit["datalog"] = QJsonObject{{"channels", QJsonArray{channel}}};
+    UnitSimProcess sim;
+    ASSERT_TRUE(Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{unit}}})));
+
+    QTemporaryDir dir;
+    const QString om = dir.filePath("unit0.om");
+    QProcess cli;
+    cli.setProcessChannelMode(QProcess::MergedChannels);
+    cli.start(VELTRANE_CLI, {"download", QString::fromStdString(UnitAddress(0)), "-p", "public", "-f", dir.path(),
+                             "--openmetrics", om, "--unit", "unit0"});
+    ASSERT_TRUE(cli.waitForFinished(120000));
+    const QString cliOutput = QString::fromUtf8(cli.readAll());
+    ASSERT_EQ(cli.exitCode(), 0) << cliOutput.toStdString();
+
+    // The report's records, as the download wrote them (UTC): the values to find.
+    std::vector<std::pair<std::int64_t, QString>> records;
+    const QStringList reports = QDir(dir.path()).entryList({"*_p1_temperature.txt"});
+    ASSERT_EQ(reports.size(), 1) << cliOutput.toStdString();
+    QFile report(dir.filePath(reports[0]));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    for (QString line : QString::fromUtf8(report.readAll()).split('\n')) {
+        line = line.trimmed();
+        const QDateTime at = QDateTime::fromString(line.section(", ", 0, 0), "dd/MM/yyyy HH:mm:ss");
+        if (at.isValid() && line.count(", ") == 1)
+            records.emplace_back(QDateTime(at.date(), at.time(), Qt::UTC).toSecsSinceEpoch(), line.section(", ", 1));
+    }
+    ASSERT_EQ(records.size(), 288u);
+
+    QProcess promtool;
+    promtool.setProcessChannelMode(QProcess::MergedChannels);
+    PrometheusServer prometheus;
+    promtool.start("promtool", {"tsdb", "create-blocks-from", "openmetrics", om, prometheus.DataFolder()});
+    ASSERT_TRUE(promtool.waitForFinished(120000));
+    ASSERT_EQ(promtool.exitCode(), 0) << promtool.readAll().toStdString();
+
+    // What serve reports for the same sensor of the same unit.
+    ServeProcess serve;
+    const QString listen = QString::fromStdString(UnitAddress(10));
+    const QJsonObject configured{{"name", "unit0"}, {"address", QString::fromStdString(UnitAddress(0))},
+                                 {"community", "public"}, {"sensors", "all online"}};
+    ASSERT_TRUE(serve.Start(QJsonObject{{"timeout", 1}, {"retries", 0}, {"units", QJsonArray{configured}}}, listen + ":9811"))
+        << serve.Log().toStdString();
+    std::vector<std::string> lines;
+    ASSERT_TRUE(WaitUntil([&] {
+        int status = 0;
+        lines = LinesStartingWith(HttpGet(serve.Url(), status), "veltrane_sensor_value{");
+        return lines.size() == 2;
+    }));
+    std::map<QString, QString> served;
+    for (const std::string& line : lines)
+        if (LabelsOfLine(line)["port"] == "Port 1")
+            served = LabelsOfLine(line);
+    ASSERT_FALSE(served.empty());
+
+    ASSERT_TRUE(prometheus.Start(listen, listen + ":9")) << prometheus.Output().toStdString();
+    QJsonArray series;
+    ASSERT_TRUE(WaitUntil([&] {
+        series = prometheus.QueryRange("veltrane_sensor_value", records.front().first, records.back().first, 600);
+        return !series.isEmpty();
+    }, 60000)) << prometheus.Output().toStdString();
+    ASSERT_EQ(series.size(), 1);
+    std::map<QString, QString> stored;
+    const QJsonObject metric = series[0].toObject()["metric"].toObject();
+    for (auto it = metric.begin(); it != metric.end(); ++it)
+        if (it.key() != "__name__")
+            stored[it.key()] = it.value().toString();
+    EXPECT_EQ(stored, served);
+    const QJsonArray values = series[0].toObject()["values"].toArray();
+    ASSERT_EQ(values.size(), static_cast<qsizetype>(records.size()));
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(static_cast<std::int64_t>(values[static_cast<qsizetype>(i)].toArray().at(0).toDouble()), records[i].first) << i;
+        EXPECT_EQ(values[static_cast<qsizetype>(i)].toArray().at(1).toString(), records[i].second) << i;
+    }
     EXPECT_TRUE(serve.Signal(SIGTERM)) << serve.Log().toStdString();
 }

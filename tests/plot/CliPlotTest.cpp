@@ -41,7 +41,8 @@ TEST(CliPlot, DrawsThePictureAndPrintsTheSummary)
                                    0644);
     const QString png = dir.filePath(QStringLiteral("out.png"));
 
-    const CliRun run = Cli({data, QStringLiteral("-o"), png, QStringLiteral("--size"), QStringLiteral("640x400")});
+    const CliRun run = Cli({data, QStringLiteral("-o"), png, QStringLiteral("--size"), QStringLiteral("640x400"),
+                            QStringLiteral("--zone"), QStringLiteral("UTC")});
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.out, QStringLiteral("Column 1: 2 values from 2026/12/08 05:00:00 to 2026/12/08 05:01:00; minimum 21, "
                                       "maximum 22, latest 22 (2026/12/08 05:01:00).\n"
@@ -50,7 +51,9 @@ TEST(CliPlot, DrawsThePictureAndPrintsTheSummary)
                                       "3 lines read: 1 line not in a known format skipped; 1 value that is not a number "
                                       "left out.\n"
                                       "No data127.0.0.2.columns beside the file names the columns; 4 values without a "
-                                      "column name (\"Column n\").\n"));
+                                      "column name (\"Column n\").\n"
+                                      "Lines whose column sidecar names no time zone are taken as local time of UTC "
+                                      "(--zone names another).\n"));
     EXPECT_EQ(run.err, QString());
     const QImage image(png);
     EXPECT_EQ(image.size(), QSize(640, 400));

@@ -54,27 +54,27 @@ TEST(CsvExport, TwoListsReadBackByPythonsCsvModule)
     Write(QString::fromStdString(datafile::SidecarPath(data)), sidecar);
 
     const std::string out = QFile::encodeName(dir.filePath(QStringLiteral("out.csv"))).toStdString();
-    const csvexport::Result result = csvexport::Export(QString::fromStdString(data), out);
+    const csvexport::Result result = csvexport::Export(QString::fromStdString(data), out, nullptr, "UTC");
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(result.rows, 4);
     EXPECT_EQ(result.skipped, 1);
     EXPECT_EQ(result.unnamedValues, 3) << "the line before any record, and Online past the second list";
     const QStringList rows = PythonRows(QString::fromStdString(out));
     const QStringList expected = {
-        R"j(["time (ISO 8601 local time as written)", "Column 1", "Column 2", "Port 1 Server room, \"north\"", "Port 2 Humidity", "'=HYPERLINK(\"x\")", "Column 3"])j",
-        R"j(["2026-12-08T11:40:00", "1", "2", "", "", "", ""])j",
-        R"j(["2026-12-08T11:43:54", "", "", "23", "45", "", ""])j",
-        R"j(["2026-12-08T11:44:04", "", "", "24", "46", "", ""])j",
-        R"j(["2026-12-08T11:44:04", "", "", "", "47", "230", "Online"])j",
+        R"j(["time (ISO 8601 local time as written with its UTC offset)", "Column 1", "Column 2", "Port 1 Server room, \"north\"", "Port 2 Humidity", "'=HYPERLINK(\"x\")", "Column 3"])j",
+        R"j(["2026-12-08T11:40:00+00:00", "1", "2", "", "", "", ""])j",
+        R"j(["2026-12-08T11:43:54+00:00", "", "", "23", "45", "", ""])j",
+        R"j(["2026-12-08T11:44:04+00:00", "", "", "24", "46", "", ""])j",
+        R"j(["2026-12-08T11:44:04+00:00", "", "", "", "47", "230", "Online"])j",
     };
     EXPECT_EQ(rows, expected);
 
     // Without its sidecar every column is "Column n".
     ASSERT_TRUE(QFile::remove(QString::fromStdString(datafile::SidecarPath(data))));
-    const csvexport::Result bare = csvexport::Export(QString::fromStdString(data), out);
+    const csvexport::Result bare = csvexport::Export(QString::fromStdString(data), out, nullptr, "UTC");
     EXPECT_EQ(bare.unnamedValues, 9);
     EXPECT_EQ(PythonRows(QString::fromStdString(out)).value(0),
-              R"j(["time (ISO 8601 local time as written)", "Column 1", "Column 2", "Column 3"])j");
+              R"j(["time (ISO 8601 local time as written with its UTC offset)", "Column 1", "Column 2", "Column 3"])j");
 }
 
 TEST(CsvExport, ReportsAsTimeAndValueAndTheCommandLine)
@@ -89,8 +89,8 @@ TEST(CsvExport, ReportsAsTimeAndValueAndTheCommandLine)
     ASSERT_TRUE(cli.waitForFinished(30000));
     EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
     EXPECT_EQ(QString::fromUtf8(cli.readAllStandardOutput()), out + QStringLiteral(": 2 rows, 1 value columns\n"));
-    EXPECT_EQ(PythonRows(out), (QStringList {R"j(["time (ISO 8601 as written in the report)", "Tank (C)"])j",
-                                             R"j(["2026-12-08T11:00:00", "21.5"])j", R"j(["2026-12-08T11:10:00", "-0.5"])j"}));
+    EXPECT_EQ(PythonRows(out), (QStringList {R"j(["time (ISO 8601 as written in the report with its UTC offset)", "Tank (C)"])j",
+                                             R"j(["2026-12-08T11:00:00+00:00", "21.5"])j", R"j(["2026-12-08T11:10:00+00:00", "-0.5"])j"}));
 
     // Files it refuses: exit status 3, and an older output stays as it was.
     Write(out, "old");

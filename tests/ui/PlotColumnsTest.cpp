@@ -4,11 +4,13 @@
 
 #include "collect/ColumnsSidecar.h"
 #include "collect/DataFileFormat.h"
+#include "plot/LineTimes.h"
 #include "ui/CPlotChart.h"
 #include "ui/CPlotWindow.h"
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <gtest/gtest.h>
 
 using testsupport::WaitUntil;
@@ -37,12 +39,19 @@ protected:
     QTemporaryDir m_dir;
 };
 
+// Lines no sidecar record gives a zone are read in the machine's, and the note says so.
+QString ZoneNote()
+{
+    return QLatin1Char(' ') + QString::fromStdString(AssumedZoneNote(QTimeZone::systemTimeZoneId()));
+}
+
 TEST_F(PlotColumns, SeriesNamedFromTheSidecarWithTheOddSizeOnTheRightAxis)
 {
     Write(Data(), kDemoLine);
     datafile::ColumnsRecord record {*datafile::WallClockSeconds(2026, 12, 8, 11, 43, 0), 0, {}};
     for (int port = 1; port <= 9; ++port)
         record.columns.push_back({"Port " + std::to_string(port), port == 6 ? "Mains current" : "Room", "", ".1." + std::to_string(port)});
+    record.zone = "UTC"; // a zone named: no note about the zone assumed
     Write(Sidecar(), datafile::AddRecord("", record));
     const auto window = Open();
     CPlotChart* chart = window->Chart();
@@ -62,13 +71,15 @@ TEST_F(PlotColumns, MissingOrDamagedSidecarFallsBackToColumnNWithACountedNote)
         const auto window = Open();
         EXPECT_EQ(window->Chart()->SeriesName(8), QStringLiteral("Column 9"));
         EXPECT_EQ(window->NamesText(), QStringLiteral("No data127.0.0.3.columns beside the file names the columns; "
-                                                      "9 values without a column name (\"Column n\")."));
+                                                      "9 values without a column name (\"Column n\").")
+                                           + ZoneNote());
     }
     Write(Sidecar(), "veltrane-columns\t1\nrun\t2026/12/08 11:43:00\ncolumn\tPort 1\tRoom\n");
     const auto window = Open();
     EXPECT_EQ(window->Chart()->SeriesName(0), QStringLiteral("Column 1"));
     EXPECT_EQ(window->NamesText(), QStringLiteral("1 damaged entry in data127.0.0.3.columns left out; "
-                                                  "9 values without a column name (\"Column n\")."));
+                                                  "9 values without a column name (\"Column n\").")
+                                       + ZoneNote());
 }
 
 } // namespace
