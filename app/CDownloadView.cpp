@@ -7,6 +7,7 @@
 #include "platform/UiThread.h"
 
 #include <QCoreApplication>
+#include <QProgressBar>
 
 namespace {
 
@@ -32,9 +33,28 @@ QString Line(const std::string& text)
     return platform::EscapedText(WithoutLineEnd(text));
 }
 
+// pairsDone of pairCount port/channel pairs, records of recordCount of the current channel.
+void ShowProgress(QProgressBar* bar, int pairsDone, int pairCount, int records, int recordCount)
+{
+    constexpr int kSteps = 1000; // per pair
+    const int part = recordCount > 0 ? static_cast<int>(qint64(records) * kSteps / recordCount) : 0;
+    bar->setRange(0, pairCount * kSteps);
+    bar->setValue(pairsDone * kSteps + part);
+    bar->setFormat(QStringLiteral("%1/%2").arg(pairsDone).arg(pairCount));
+    const QString text = recordCount > 0
+        ? QStringLiteral("Channel %1 of %2, %3 of %4 records").arg(pairsDone + 1).arg(pairCount).arg(records).arg(recordCount)
+        : QStringLiteral("Channel %1 of %2").arg(pairsDone + 1).arg(pairCount);
+    bar->setToolTip(text);
+    bar->setAccessibleDescription(text);
+    bar->show();
+}
+
 } // namespace
 
-CDownloadView::CDownloadView(QObject* owner, IDownloadWindow* window) : m_pOwner(owner), m_pWindow(window) {}
+CDownloadView::CDownloadView(QObject* owner, IDownloadWindow* window, QProgressBar* progress)
+    : m_pOwner(owner), m_pWindow(window), m_pProgress(progress)
+{
+}
 
 template <typename Fn>
 void CDownloadView::Call(Fn fn)
@@ -78,15 +98,18 @@ void CDownloadView::Progress(int pairsDone, int pairCount, int records, int reco
     if (m_bClosed)
         return;
     // Posted, not waited for: the bar is for the eye only, and the queue keeps the order.
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [owner = m_pOwner, window = m_pWindow, pairsDone, pairCount, records, recordCount] {
-        if (owner)
-            window->ShowDownloadProgress(pairsDone, pairCount, records, recordCount);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [owner = m_pOwner, bar = m_pProgress, pairsDone, pairCount, records, recordCount] {
+        if (owner && bar)
+            ShowProgress(bar, pairsDone, pairCount, records, recordCount);
     }, Qt::QueuedConnection);
 }
 
 void CDownloadView::ProgressEnded()
 {
-    Call([](IDownloadWindow& d) { d.HideDownloadProgress(); });
+    Call([this](IDownloadWindow&) {
+        if (m_pProgress)
+            m_pProgress->hide();
+    });
 }
 
 void CDownloadView::Finished(const DownloadResult& result)

@@ -7,6 +7,7 @@
 #include <atomic>
 
 class IDownloadWindow;
+class QProgressBar;
 
 // The main window as the download sees it: the download's events turned into the window's status
 // list, status text, message boxes, progress bar and controls. Each call is carried whole to
@@ -15,8 +16,9 @@ class IDownloadWindow;
 // is dropped.
 class CDownloadView : public IDownloadEvents {
 public:
-    // window is the object behind owner (the main window); once owner is gone nothing reaches it.
-    CDownloadView(QObject* owner, IDownloadWindow* window);
+    // window is the object behind owner (the main window), progress its bar for the download;
+    // once owner is gone nothing reaches them.
+    CDownloadView(QObject* owner, IDownloadWindow* window, QProgressBar* progress);
 
     void AddStatusLine(const std::string& text, bool isFileLink) override;
     std::string GetStatusText() override;
@@ -38,5 +40,6 @@ private:
     // Set once; the window waits for the download before it goes, so the download may copy it.
     const QPointer<QObject> m_pOwner;
     IDownloadWindow* const m_pWindow;
+    const QPointer<QProgressBar> m_pProgress;
     std::atomic<bool> m_bClosed {false};
 };

@@ -1,9 +1,9 @@
 #include "app/CMainDialog.h"
 
 #include "app/CAboutDialog.h"
-#include "app/CDownloadView.h"
 #include "app/CFolderChooser.h"
 #include "app/CIpAddressCtrl.h"
+#include "app/CMainDownload.h"
 #include "collect/CCollector.h"
 #include "collect/DataFileFormat.h"
 #include "download/CDownloadDriver.h"
@@ -26,7 +26,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
 
@@ -52,9 +51,7 @@ CMainDialog::~CMainDialog()
 {
     // A download still running is cancelled and waited for (its wait ends at once, its calls
     // to this window are dropped), so it never works on a window that is gone.
-    if (m_pDownloadView)
-        m_pDownloadView->Close();
-    m_pDownload.reset();
+    m_pDownload->Close();
 }
 
 void CMainDialog::OnInitDialog()
@@ -75,8 +72,6 @@ void CMainDialog::OnInitDialog()
     m_btnStart->setEnabled(false);
     m_btnStop->setEnabled(false);
     m_oidList.clear();
-    m_pDownloadView = std::make_unique<CDownloadView>(this, this);
-    m_pDownload = std::make_unique<CDownloadDriver>(m_getdata, m_report, *m_pDownloadView);
     m_bCollecting = false;
     connect(m_listStatus, &CStatusListBox::PlotRequested, this,
             [this](const QString& path) { CPlotWindow::Open(path, {}, true, this); });
@@ -311,11 +306,9 @@ void CMainDialog::OnDownload()
     if (!CheckAddressAndPassword() || !CheckFolder())
         return;
 
-    m_report.m_bLocalZone = m_bUseLocalTimezone;
-
     // The download works from the settings as they are now, at the address that Get OID and
-    // Start use (the file's text may spell it otherwise); the window calls it back through
-    // m_pDownloadView and gets the controls back at its end (OnDownloadFinished).
+    // Start use (the file's text may spell it otherwise); it calls the window back through its
+    // view and gives the controls back at its end (OnDownloadFinished).
     DownloadSettings settings;
     settings.ipAddress = UnitAddress();
     settings.password = m_settings.m_strPassword;
@@ -328,7 +321,7 @@ void CMainDialog::OnDownload()
     m_checkLocalTimezone->setEnabled(false);
     m_checkOverwrite->setEnabled(false);
     m_listStatus->ClearLinks();
-    if (!m_pDownload->Start(std::move(settings))) {
+    if (!m_pDownload->Start(std::move(settings), m_bUseLocalTimezone)) {
         // Refused: the controls as they were.
         m_btnDownload->setEnabled(wasEnabled[0]);
         m_checkLocalTimezone->setEnabled(wasEnabled[1]);
@@ -341,24 +334,9 @@ bool CMainDialog::IsDownloading() const
     return m_pDownload && m_pDownload->IsRunning();
 }
 
-void CMainDialog::ShowDownloadProgress(int pairsDone, int pairCount, int records, int recordCount)
+getdata& CMainDialog::DatalogClient()
 {
-    constexpr int kSteps = 1000; // per pair
-    const int part = recordCount > 0 ? static_cast<int>(qint64(records) * kSteps / recordCount) : 0;
-    m_progressDownload->setRange(0, pairCount * kSteps);
-    m_progressDownload->setValue(pairsDone * kSteps + part);
-    m_progressDownload->setFormat(QStringLiteral("%1/%2").arg(pairsDone).arg(pairCount));
-    const QString text = recordCount > 0
-        ? QStringLiteral("Channel %1 of %2, %3 of %4 records").arg(pairsDone + 1).arg(pairCount).arg(records).arg(recordCount)
-        : QStringLiteral("Channel %1 of %2").arg(pairsDone + 1).arg(pairCount);
-    m_progressDownload->setToolTip(text);
-    m_progressDownload->setAccessibleDescription(text);
-    m_progressDownload->show();
-}
-
-void CMainDialog::HideDownloadProgress()
-{
-    m_progressDownload->hide();
+    return m_pDownload->DatalogClient();
 }
 
 void CMainDialog::HaltProgram(int exitStatus)

@@ -4,7 +4,6 @@
 #include "app/IDownloadWindow.h"
 #include "collect/ColumnsSidecar.h"
 #include "collect/ICollectorEvents.h"
-#include "download/CDatalogReport.h"
 #include "download/getdata.h"
 
 #include <memory>
@@ -12,15 +11,13 @@
 #include <vector>
 
 class CCollector;
-class CDownloadDriver;
-class CDownloadView;
+class CMainDownload;
 class CGifAnimator;
 class CIpAddressCtrl;
 class CStatusListBox;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QPushButton;
 
 // The main window: the unit's address, the community ("Password"), the collection period and
@@ -91,14 +88,11 @@ public:
     // Null until the first Start, then kept to the end.
     const CCollector* Collector() const { return m_pCollector.get(); }
 
-    // The download's progress beside the status text: pairsDone of pairCount port/channel
-    // pairs, records of recordCount of the current channel. Hidden while no download runs.
-    void ShowDownloadProgress(int pairsDone, int pairCount, int records, int recordCount) override;
-    void HideDownloadProgress() override;
     // Ends the program with exitStatus, the way closing the window does.
     void HaltProgram(int exitStatus) override;
     int ExitStatus() const { return m_nExitStatus; }
-    getdata& DatalogClient() { return m_getdata; }
+    // The download's client (tests shorten its waits), and whether a download runs.
+    getdata& DatalogClient();
     bool IsDownloading() const;
 
 public slots:
@@ -166,11 +160,9 @@ private:
     QLineEdit* m_editPassword = nullptr;
     QPushButton* m_btnExit = nullptr;
     CSettings m_settings;
-    getdata m_getdata;
-    CDatalogReport m_report;
-    std::unique_ptr<CDownloadView> m_pDownloadView;
-    std::unique_ptr<CDownloadDriver> m_pDownload; // destroyed first: it waits for its thread
-    QProgressBar* m_progressDownload = nullptr;
+    // The datalog client, report writer, driver, view and progress bar; made with the
+    // controls, closed first when the window goes.
+    std::unique_ptr<CMainDownload> m_pDownload;
     int m_nExitStatus = 0;
     // A settings text as the file gave it and as its control read right after loading: until
     // the user changes the control's text, the file's bytes go out (to the unit, back into the

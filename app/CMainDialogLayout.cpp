@@ -1,6 +1,7 @@
 // Template 102: the main dialog's controls at their dialog-unit positions.
 #include "app/CIpAddressCtrl.h"
 #include "app/CMainDialog.h"
+#include "app/CMainDownload.h"
 #include "app/ProgramInfo.h"
 #include "platform/DialogUnits.h"
 #include "platform/Resources.h"
@@ -81,10 +82,11 @@ void CMainDialog::CreateControls()
     m_staticStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_staticStatus->setTextFormat(Qt::PlainText);
     // Inside the right end of the status text, which reads "Downloading Data..." meanwhile.
-    m_progressDownload = du.Place(new QProgressBar(this), 250, 300, 58, 11);
-    m_progressDownload->setAccessibleName(QStringLiteral("Download progress"));
-    m_progressDownload->setFocusPolicy(Qt::NoFocus);
-    m_progressDownload->hide();
+    auto* progressDownload = du.Place(new QProgressBar(this), 250, 300, 58, 11);
+    progressDownload->setAccessibleName(QStringLiteral("Download progress"));
+    progressDownload->setFocusPolicy(Qt::NoFocus);
+    progressDownload->hide();
+    m_pDownload = std::make_unique<CMainDownload>(this, this, progressDownload);
 
     m_animation = du.Place(new CGifAnimator(this), 159, 57, 24, 23, IdLamp);
     m_animation->setAccessibleName(QStringLiteral("Status lamp"));

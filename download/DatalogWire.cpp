@@ -1,7 +1,7 @@
 // The datalog datagrams as plain functions over bytes: building requests, judging and reading
 // replies, the ring arithmetic. Everything here is bounded by the buffers it is given, whatever
 // the bytes say.
-#include "download/getdata.h"
+#include "download/DatalogWire.h"
 
 #include <algorithm>
 #include <cstring>

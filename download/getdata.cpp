@@ -1,4 +1,5 @@
 #include "download/getdata.h"
+#include "download/DatalogWire.h"
 
 #include <arpa/inet.h>
 #include <poll.h>

@@ -11,7 +11,7 @@ import os
 import re
 import sys
 
-FOLDERS = ("app", "snmp", "oidgen", "collect", "download", "ui", "plot", "cli", "exporter",
+FOLDERS = ("app", "snmp", "oidgen", "collect", "download", "ui", "plot", "render", "cli", "exporter",
            "platform", "tools", "tests", "bench")
 SUFFIXES = (".h", ".hpp", ".cpp", ".cc")
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)

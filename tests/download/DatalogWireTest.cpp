@@ -1,6 +1,6 @@
 // The datagram functions fed with raw bytes: byte orders, acceptance rules, ring arithmetic,
 // sample widths and the bounds that hold whatever a unit sends.
-#include "download/getdata.h"
+#include "download/DatalogWire.h"
 
 #include <gtest/gtest.h>
 

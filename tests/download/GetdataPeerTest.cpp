@@ -53,10 +53,20 @@ bool IsStatus(const FakeAgent::Received& r)
     return r.raw.size() == 24 && r.raw[0] == 2;
 }
 
+// The client with its transport in reach, for the tests of the socket itself.
+class TransportClient : public getdata {
+public:
+    using getdata::getdata;
+    using getdata::close_socket;
+    using getdata::open_socket;
+    using getdata::receive_packet;
+    using getdata::send_packet;
+};
+
 class GetdataPeer : public testing::Test {
 protected:
     std::string address = CurrentTestAddress();
-    getdata client{400};
+    TransportClient client{400};
     QStringList messages;
 
     void SetUp() override

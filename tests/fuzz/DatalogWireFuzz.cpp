@@ -1,7 +1,7 @@
 // libFuzzer target for the datalog datagrams: the first 132 bytes are a status reply with any
 // values; the rest is a stream of datalog replies, each a 2-byte length and its bytes. They go
 // through the same steps as a download, and every bound must hold whatever the bytes say.
-#include "download/getdata.h"
+#include "download/DatalogWire.h"
 
 #include <algorithm>
 #include <cstdlib>
