@@ -1,7 +1,7 @@
 #include "exporter/CExporter.h"
 
 #include "exporter/CMetricsText.h"
-#include "exporter/SensorSeries.h"
+#include "oidgen/SensorSeries.h"
 #include "exporter/CUnitReader.h"
 #include "oidgen/CSensorScan.h"
 #include "oidgen/OidTemplates.h"

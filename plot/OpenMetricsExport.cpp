@@ -3,7 +3,7 @@
 #include "collect/ColumnsSidecar.h"
 #include "collect/DataFileFormat.h"
 #include "download/ReportHeader.h"
-#include "exporter/SensorSeries.h"
+#include "oidgen/SensorSeries.h"
 #include "oidgen/CSensorRow.h"
 #include "oidgen/OidTemplates.h"
 #include "platform/TextBytes.h"

@@ -8,7 +8,7 @@
 
 // Data files (with their column sidecars) and datalog reports as one OpenMetrics 1.0 file for
 // `promtool tsdb create-blocks-from openmetrics`: the family veltrane_sensor_value of
-// exporter/SensorSeries.h with the labels `veltrane-cli serve` gives the same sensor, a time
+// oidgen/SensorSeries.h with the labels `veltrane-cli serve` gives the same sensor, a time
 // stamp (seconds) on every sample, the family's samples in time order, and "# EOF" at the end.
 //
 // Labels: unit from Options::unit, else a report's "System name"; address from the report, or
