@@ -1,0 +1,114 @@
+#pragma once
+#include "exporter/CExporterConfig.h"
+#include "exporter/CUnitReader.h"
+#include "exporter/UnitReading.h"
+
+#include <QObject>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CSensorScan;
+class CSnmpSession;
+
+// What the exporter knows of one unit; scans and reads meet here.
+class CUnitState {
+public:
+    explicit CUnitState(CExporterUnit unit);
+
+    const CExporterUnit m_unit;
+    mutable std::mutex m_mutex; // guards everything below
+    std::shared_ptr<const SensorList> m_pSensors;
+    bool m_bScanOk = false;   // the last scan reached the unit
+    bool m_bScanning = false;
+    bool m_bRetired = false;  // no longer served since a reload: a late scan result is dropped
+    CSensorScan* m_pScan = nullptr; // the scan running, which a reload or the end cuts short
+    // The reads' SNMP session, kept open from one read to the next (none while a read uses
+    // it); a reload that changes the unit makes a new state, and so a new session.
+    std::unique_ptr<CSnmpSession> m_pSession;
+    // When a read last asked for a scan because the unit no longer knew an OID of its list.
+    std::optional<std::chrono::steady_clock::time_point> m_lastUnknownOidScan;
+    int m_nLastErrorCode = -1; // of the last read, -1 before the first; for the log
+};
+
+// The units served, each with its sensor list: the discovery scan runs at start, every
+// rescanMinutes, on Rescan() and when a unit no longer knows an OID of its scanned list, in the
+// background on up to kScanThreads threads; a read always uses the last list a scan completed.
+// Labels come from the scan (port label, description, sensor type); OIDs a scan did not find
+// keep empty ones.
+//
+// Reload() switches to another configuration: a read or scan in flight finishes on the units
+// it started with, and a scan of a unit that is gone is cut short and its result dropped.
+class CUnitStates : public QObject {
+    Q_OBJECT
+public:
+    using LogFunction = std::function<void(const std::string& line)>;
+    using Unit = std::shared_ptr<CUnitState>;
+
+    // Scans that may run at once, each with at most one request in flight: the bound on the
+    // scans' requests out at a time. A scan of a dead unit holds its thread for its time-outs.
+    static constexpr int kScanThreads = 128;
+    // A unit reading all online sensors that answers noSuchName (a sensor gone since its scan)
+    // is scanned again at once, and again after this many minutes if it still does.
+    static constexpr int kUnknownOidRescanMinutes = 5;
+
+    // listChanged is called (from any thread) whenever a sensor list or the set of units changed.
+    CUnitStates(const CExporterConfig& config, LogFunction log, std::function<void()> listChanged,
+                QObject* parent = nullptr);
+    ~CUnitStates() override;
+
+    // The configured units now served; reads and scans hold their own references, so a reload
+    // never frees a unit under them.
+    std::vector<Unit> Units() const;
+
+    // What Reload() did, by unit name: kept (the same in every field), changed, added, removed.
+    struct ReloadCounts {
+        int nKept = 0;
+        int nChanged = 0;
+        int nAdded = 0;
+        int nRemoved = 0;
+    };
+    // Serves config's units from the next read on: units the same in every field keep their
+    // sensor list and state, the others start afresh; rescanMinutes follows config. Then scans
+    // every unit again, as Rescan() does.
+    ReloadCounts Reload(const CExporterConfig& config);
+    // Starts the discovery scan of every unit that is not being scanned already, and the
+    // schedule of the next ones.
+    void Rescan();
+    // Scans queued or running.
+    int ScansPending() const;
+
+    // Reads units at once on the calling thread (see CUnitReader::Read), one reading per unit in
+    // the same order, and logs the units that start failing or answer again.
+    std::vector<UnitReading> Read(const std::vector<Unit>& units, CUnitReader::Deadline* deadline);
+
+    // Starts no scan from now on, drops queued scans, cuts running ones short (their reads give
+    // up within a quarter second) and waits up to waitMs for them. False when some scan was
+    // still running (it is then left behind).
+    bool Shutdown(int waitMs);
+
+private:
+    // Queues a scan of the unit unless one is queued or running.
+    void StartScan(const Unit& unit);
+    void ScanUnit(CUnitState& unit);
+    void Log(const std::string& line) const;
+    void ListChanged() const;
+
+    mutable std::mutex m_unitsMutex; // guards m_units
+    std::vector<Unit> m_units;
+    int m_nRescanMinutes = 60;
+    LogFunction m_log;
+    std::function<void()> m_listChanged;
+    QThreadPool m_scanPool;
+    QTimer m_rescanTimer;
+    std::atomic<int> m_nScansPending {0};
+    std::atomic<bool> m_bStopping {false};
+};
