@@ -2,12 +2,17 @@
 
 #include "exporter/CMetricsWriter.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <utility>
@@ -19,7 +24,9 @@ constexpr double kLongestClientTimeout = 86400;
 
 const char* const kLandingPage =
     "<!DOCTYPE html>\n<html><head><title>Veltrane exporter</title></head>\n"
-    "<body><h1>Veltrane exporter</h1><p>The units' sensors: <a href=\"/metrics\">/metrics</a></p></body></html>\n";
+    "<body><h1>Veltrane exporter</h1><p>The units' sensors: <a href=\"/metrics\">/metrics</a></p>\n"
+    "<p>One unit: /probe?target=NAME or ADDRESS; the units for Prometheus's service discovery: "
+    "<a href=\"/targets\">/targets</a></p></body></html>\n";
 
 CHttpServer::Response TextResponse(int status, const char* text)
 {
@@ -46,11 +53,57 @@ CUnitReader::Clock::time_point After(std::chrono::duration<double> time)
     return CUnitReader::Clock::now() + std::chrono::duration_cast<CUnitReader::Clock::duration>(time);
 }
 
+// The one target and the auth (if any) of a probe's query; else the one line why not.
+struct ProbeQuery {
+    std::string strTarget;
+    std::optional<std::string> auth;
+    std::string strError;
+};
+
+ProbeQuery ParseProbeQuery(const std::vector<std::pair<std::string, std::string>>& query)
+{
+    ProbeQuery parsed;
+    int targets = 0;
+    int auths = 0;
+    for (const auto& [name, value] : query) {
+        if (name == "target") {
+            ++targets;
+            parsed.strTarget = value;
+        } else if (name == "auth") {
+            ++auths;
+            parsed.auth = value;
+        } else {
+            parsed.strError = "unknown parameter: a probe takes target and auth only";
+            return parsed;
+        }
+    }
+    if (targets == 0 || parsed.strTarget.empty())
+        parsed.strError = "missing parameter target";
+    else if (targets > 1)
+        parsed.strError = "parameter target given more than once";
+    else if (auths > 1)
+        parsed.strError = "parameter auth given more than once";
+    return parsed;
+}
+
+CHttpServer::Response BadRequest(const std::string& why)
+{
+    return CHttpServer::Response{400, "text/plain; charset=utf-8", why + "\n", {}, {}};
+}
+
 } // namespace
 
 CExporter::CExporter(const CExporterConfig& config, LogFunction log, QObject* parent)
     : QObject(parent), m_units(config, std::move(log), [this] { m_scrapes.Invalidate(); })
 {
+    SetProbeLimits(m_probeLimits);
+}
+
+void CExporter::SetProbeLimits(const ProbeLimits& limits)
+{
+    m_probeLimits = limits;
+    const int threads = static_cast<int>(std::clamp<std::size_t>(limits.nMaxInFlight, 1, 4096));
+    m_pProbes = std::make_unique<CScrapeMerger>(threads, std::chrono::milliseconds(0), limits.nMaxInFlight);
 }
 
 CExporter::~CExporter()
@@ -101,9 +154,10 @@ quint16 CExporter::ServerPort() const
 
 void CExporter::OnRequest(const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply)
 {
-    const bool metrics = request.strPath == "/metrics";
-    if (!metrics && request.strPath != "/") {
-        reply->Send(TextResponse(404, "Not found: the units' sensors are at /metrics.\n"));
+    const std::string& path = request.strPath;
+    if (path != "/metrics" && path != "/" && path != "/probe" && path != "/targets") {
+        reply->Send(TextResponse(404, "Not found: the units' sensors are at /metrics, one unit's at "
+                                      "/probe?target=..., the units at /targets.\n"));
         return;
     }
     if (request.strMethod != "GET" && request.strMethod != "HEAD") {
@@ -112,8 +166,12 @@ void CExporter::OnRequest(const CHttpServer::Request& request, const std::shared
         reply->Send(std::move(response));
         return;
     }
-    if (metrics)
+    if (path == "/metrics")
         OnMetrics(request, reply);
+    else if (path == "/probe")
+        OnProbe(request, reply);
+    else if (path == "/targets")
+        reply->Send(Targets());
     else
         reply->Send(CHttpServer::Response{200, "text/html; charset=utf-8", kLandingPage, {}, {}});
 }
@@ -132,10 +190,59 @@ void CExporter::OnMetrics(const CHttpServer::Request& request, const std::shared
         reply->Send(TextResponse(503, "The exporter is stopping.\n"));
 }
 
+void CExporter::OnProbe(const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply)
+{
+    const ProbeQuery query = ParseProbeQuery(request.query);
+    if (!query.strError.empty()) {
+        reply->Send(BadRequest(query.strError));
+        return;
+    }
+    const CUnitStates::Target target = m_units.FindTarget(query.strTarget, query.auth ? &*query.auth : nullptr);
+    if (!target.unit) {
+        reply->Send(BadRequest(target.strError));
+        return;
+    }
+    const CExporterUnit& unit = target.unit->m_unit;
+    // Without a limit of the client's, the unit ends its own wait (and gives its own error code).
+    std::chrono::duration<double> allowed = std::chrono::seconds(unit.m_nTimeout * (unit.m_nRetries + 1)) +
+                                            CUnitReader::kDeadlineSlack;
+    if (const auto timeout = ClientTimeout(request))
+        allowed = std::max(*timeout - m_probeLimits.timeoutOffset, *timeout / 2); // never the whole offset of a short one
+    const CUnitStates::Unit state = target.unit;
+    const auto started = std::chrono::steady_clock::now();
+    // Keyed by the state: a reload that changes the unit makes another read.
+    const std::string key = std::to_string(reinterpret_cast<std::uintptr_t>(state.get()));
+    const auto outcome = m_pProbes->Join(key, reply, After(allowed), [this, state, started](CUnitReader::Deadline& deadline) {
+        CMetricsWriter page;
+        page.Add(m_units.Probe(state, deadline));
+        return page.Text(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    });
+    if (outcome == CScrapeMerger::Outcome::kBusy)
+        reply->Send(TextResponse(503, "Too many probes in flight; try again later.\n"));
+    else if (outcome == CScrapeMerger::Outcome::kStopping)
+        reply->Send(TextResponse(503, "The exporter is stopping.\n"));
+}
+
+CHttpServer::Response CExporter::Targets() const
+{
+    QJsonArray groups;
+    for (const CUnitStates::Unit& unit : m_units.Units()) {
+        const QString address = QString::fromStdString(unit->m_unit.m_strAddress);
+        groups.append(QJsonObject{
+            {"targets", QJsonArray{address}},
+            {"labels", QJsonObject{{"unit", QString::fromUtf8(unit->m_unit.m_strName.data(),
+                                                              static_cast<qsizetype>(unit->m_unit.m_strName.size()))},
+                                   {"address", address}}}});
+    }
+    return CHttpServer::Response{200, "application/json", QJsonDocument(groups).toJson(QJsonDocument::Compact).toStdString(),
+                                 {}, {}};
+}
+
 unsigned long CExporter::DescriptorsNeeded(const CExporterConfig& config, const CHttpServer::Limits& limits)
 {
     constexpr unsigned long kMargin = 64; // standard streams, the listening socket, libraries' own
-    return config.m_units.size() + kScanThreads + limits.nConnections + kMargin;
+    const unsigned long probed = config.m_probeTargets.empty() ? 0 : CUnitStates::kMaxProbedTargets;
+    return config.m_units.size() + probed + kScanThreads + limits.nConnections + kMargin;
 }
 
 CExporter::ReloadCounts CExporter::Reload(const CExporterConfig& config)
@@ -169,6 +276,7 @@ bool CExporter::Shutdown(int waitMs)
 {
     // The scrape in flight ends within a wait slice and answers the requests waiting for it.
     m_scrapes.Stop();
+    m_pProbes->Stop();
     if (m_pServer)
         m_pServer->Stop(TextResponse(503, "The exporter is stopping.\n"));
     const bool done = m_units.Shutdown(waitMs);

@@ -19,8 +19,16 @@ class CWebConfig;
 // SNMP GET each, the collection's request) and answers with the values in the text exposition
 // format (CMetricsWriter). The units, their sensor lists and scans are CUnitStates'.
 //
-// HTTP: GET or HEAD on /metrics and on / (a page that links to /metrics), 404 or 405 for the
-// rest, with the bounds of CHttpServer. At most one scrape runs at a time (CScrapeMerger):
+// GET /probe?target=T reads one unit (CUnitStates::FindTarget names the units a probe may
+// have) and answers with the same metrics for it alone; probes of one target that come at the
+// same time share one read. Its deadline is X-Prometheus-Scrape-Timeout-Seconds less the
+// timeout offset, or the unit's own time-out x (resends + 1) without it. GET /targets lists
+// the configured units in Prometheus's HTTP service discovery format (JSON), each with labels
+// unit and address.
+//
+// HTTP: GET or HEAD on /metrics, /probe, /targets and / (a page that links to them), 404 or
+// 405 for the rest, 400 for a probe that names no unit it may have, 503 for the probes past
+// the cap on probes in flight, with the bounds of CHttpServer. At most one scrape runs at a time (CScrapeMerger):
 // requests that come while it runs wait for it and all get its page. A scrape ends by its
 // deadline: the slowest unit's time-out x (resends + 1) from the sends and a little, brought
 // forward to Prometheus's X-Prometheus-Scrape-Timeout-Seconds (less a margin) of any request
@@ -38,7 +46,14 @@ public:
     // clients in a loop cost the units no more than a round a second.
     static constexpr std::chrono::milliseconds kPageReuse {1000};
 
+    struct ProbeLimits {
+        std::chrono::duration<double> timeoutOffset {0.5}; // kept from Prometheus's scrape time-out
+        std::size_t nMaxInFlight = 50;                     // probes waiting at once; more get 503
+    };
+
     explicit CExporter(const CExporterConfig& config, LogFunction log = {}, QObject* parent = nullptr);
+    // Before Listen: the probes' deadline and cap.
+    void SetProbeLimits(const ProbeLimits& limits);
     ~CExporter() override;
 
     // Listens for HTTP on address:port (port 0: any free port), over TLS and with users when web
@@ -70,9 +85,13 @@ public:
 private:
     void OnRequest(const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply);
     void OnMetrics(const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply);
+    void OnProbe(const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply);
+    CHttpServer::Response Targets() const;
 
     // Declared before m_units: scans tell it of changed lists until they end.
     CScrapeMerger m_scrapes {1, kPageReuse};
+    ProbeLimits m_probeLimits;
+    std::unique_ptr<CScrapeMerger> m_pProbes;
     CUnitStates m_units;
     std::unique_ptr<CHttpServer> m_pServer;
 };

@@ -9,7 +9,8 @@ CMetricsWriter::CMetricsWriter()
     m_page.Gauge("veltrane_unit_request_seconds", "Time from the unit's request to its answer or to giving up.");
     m_page.Gauge("veltrane_unit_error_code",
                  "0 when the unit answered; else the read's error: 40 time-out, 41 still silent at the scrape's "
-                 "deadline, 6 no access (wrong community), 2 unknown OID, other codes as the SNMP session reports them.");
+                 "deadline, 42 still being scanned at the probe's deadline, 6 no access (wrong community), 2 "
+                 "unknown OID, other codes as the SNMP session reports them.");
     m_page.Gauge("veltrane_unit_sensors", "Sensors in the unit's current list.");
     m_page.Gauge("veltrane_unit_scan_success", "1 when the unit's last discovery scan reached it, else 0.");
     m_page.Gauge("veltrane_scrape_duration_seconds", "Time this scrape took.");

@@ -16,6 +16,12 @@ void CUnitReader::Deadline::BringForward(Clock::time_point at)
     }
 }
 
+CUnitReader::Clock::time_point CUnitReader::Deadline::At()
+{
+    std::lock_guard lock(m_mutex);
+    return m_at;
+}
+
 bool CUnitReader::Deadline::Wait()
 {
     std::unique_lock lock(m_mutex);

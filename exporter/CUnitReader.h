@@ -50,6 +50,8 @@ public:
         // Moves the deadline to at, if that is earlier.
         void BringForward(Clock::time_point at);
         void CutNow() { BringForward(Clock::time_point::min()); }
+        // The deadline as it stands now.
+        Clock::time_point At();
         // Waits until the deadline or until Finish; true when the deadline came first.
         bool Wait();
         void Finish();

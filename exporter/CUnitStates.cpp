@@ -1,9 +1,11 @@
 #include "exporter/CUnitStates.h"
 
 #include "oidgen/CSensorScan.h"
+#include "platform/Ipv4Address.h"
 #include "oidgen/OidTemplates.h"
 #include "snmp/CSnmpSession.h"
 
+#include <algorithm>
 #include <map>
 #include <utility>
 
@@ -21,10 +23,21 @@ std::string Who(const CExporterUnit& unit)
     return "unit \"" + unit.m_strName + "\" (" + unit.m_strAddress + ")";
 }
 
+// The probe rules of a configuration, without its units.
+CExporterConfig ProbeRules(const CExporterConfig& config)
+{
+    CExporterConfig rules;
+    rules.m_nRescanMinutes = config.m_nRescanMinutes;
+    rules.m_probeTargets = config.m_probeTargets;
+    rules.m_auths = config.m_auths;
+    return rules;
+}
+
 } // namespace
 
-CUnitState::CUnitState(CExporterUnit unit) : m_unit(std::move(unit))
+CUnitState::CUnitState(CExporterUnit unit, bool configured) : m_unit(std::move(unit)), m_bConfigured(configured)
 {
+    m_bHasList = !m_unit.m_oidList.empty();
     auto sensors = std::make_shared<SensorList>();
     for (const std::string& oid : m_unit.m_oidList)
         sensors->push_back(ExportedSensor{oid, {}, {}, {}});
@@ -36,8 +49,12 @@ CUnitStates::CUnitStates(const CExporterConfig& config, LogFunction log, std::fu
     : QObject(parent), m_nRescanMinutes(config.m_nRescanMinutes), m_log(std::move(log)),
       m_listChanged(std::move(listChanged))
 {
-    for (const CExporterUnit& unit : config.m_units)
+    for (const CExporterUnit& unit : config.m_units) {
         m_units.push_back(std::make_shared<CUnitState>(unit));
+        m_byName[unit.m_strName] = m_units.back();
+        m_byAddress[unit.m_strAddress] = m_units.back();
+    }
+    m_probeRules = ProbeRules(config);
     m_scanPool.setMaxThreadCount(kScanThreads);
     m_rescanTimer.setSingleShot(true);
     connect(&m_rescanTimer, &QTimer::timeout, this, &CUnitStates::Rescan);
@@ -90,16 +107,22 @@ CUnitStates::ReloadCounts CUnitStates::Reload(const CExporterConfig& config)
         units.push_back(std::make_shared<CUnitState>(unit));
     }
     counts.nRemoved = static_cast<int>(old.size()) - counts.nChanged;
-    for (const auto& [name, unit] : old) {
-        std::lock_guard lock(unit->m_mutex);
-        unit->m_bRetired = true;
-        unit->m_pSession.reset(); // its socket goes now, not when the last scan of it ends
-        if (unit->m_pScan)
-            unit->m_pScan->Abandon(); // a dead unit's scan would hold a scan thread for its time-outs
-    }
+    for (const auto& [name, unit] : old)
+        Retire(*unit);
     {
         std::lock_guard lock(m_unitsMutex);
         m_units = std::move(units);
+        m_byName.clear();
+        m_byAddress.clear();
+        for (const Unit& unit : m_units) {
+            m_byName[unit->m_unit.m_strName] = unit;
+            m_byAddress[unit->m_unit.m_strAddress] = unit;
+        }
+        // The targets probed start afresh: their auth or range may have changed.
+        for (const auto& [key, unit] : m_probed)
+            Retire(*unit);
+        m_probed.clear();
+        m_probeRules = ProbeRules(config);
     }
     ListChanged(); // the next request sees the new units
     m_nRescanMinutes = config.m_nRescanMinutes;
@@ -140,7 +163,9 @@ void CUnitStates::StartScan(const Unit& state)
         {
             std::lock_guard lock(state->m_mutex);
             state->m_bScanning = false;
+            state->m_lastScanEnd = std::chrono::steady_clock::now();
         }
+        state->m_scanEnded.notify_all();
         --m_nScansPending;
     });
 }
@@ -210,6 +235,7 @@ void CUnitStates::ScanUnit(CUnitState& state)
             return;
         state.m_pSensors = sensors;
         state.m_bScanOk = true;
+        state.m_bHasList = true;
     }
     // A page kept for reuse was read with the old list: the next request reads anew.
     ListChanged();
@@ -277,12 +303,146 @@ std::vector<UnitReading> CUnitStates::Read(const std::vector<Unit>& units, CUnit
     return readings;
 }
 
+void CUnitStates::Retire(CUnitState& unit)
+{
+    std::lock_guard lock(unit.m_mutex);
+    unit.m_bRetired = true;
+    unit.m_pSession.reset(); // its socket goes now, not when the last scan of it ends
+    if (unit.m_pScan)
+        unit.m_pScan->Abandon(); // a dead unit's scan would hold a scan thread for its time-outs
+}
+
+CUnitStates::Target CUnitStates::FindTarget(const std::string& target, const std::string* auth)
+{
+    const std::optional<std::string> address = platform::CanonicalIPv4Address(target);
+    std::lock_guard lock(m_unitsMutex);
+    if (address) {
+        if (const auto it = m_byAddress.find(*address); it != m_byAddress.end())
+            return {it->second, {}};
+    } else if (const auto it = m_byName.find(target); it != m_byName.end()) {
+        return {it->second, {}};
+    }
+    if (!auth)
+        return {nullptr, m_probeRules.m_probeTargets.empty()
+                             ? "target is not a configured unit's name or address"
+                             : "target is not a configured unit's name or address (other addresses need auth)"};
+    const auto rule = m_probeRules.m_auths.find(*auth);
+    if (rule == m_probeRules.m_auths.end())
+        return {nullptr, "auth names no entry of the configuration's auths"};
+    if (!address)
+        return {nullptr, "target is neither a configured unit nor an IPv4 address"};
+    if (m_probeRules.m_probeTargets.empty())
+        return {nullptr, "target is not a configured unit, and the configuration has no probeTargets"};
+    if (!m_probeRules.ProbeRangeOf(*address))
+        return {nullptr, "target is outside the configuration's probeTargets"};
+
+    const std::string key = *address + '\0' + *auth;
+    const auto now = std::chrono::steady_clock::now();
+    auto it = m_probed.find(key);
+    if (it == m_probed.end()) {
+        ForgetProbedTargets();
+        CExporterUnit unit;
+        unit.m_strName = *address;
+        unit.m_strAddress = *address;
+        unit.m_strCommunity = rule->second.m_strCommunity;
+        unit.m_nTimeout = rule->second.m_nTimeout;
+        unit.m_nRetries = rule->second.m_nRetries;
+        unit.m_bAllOnline = true;
+        it = m_probed.emplace(key, std::make_shared<CUnitState>(unit, false)).first;
+    }
+    std::lock_guard unitLock(it->second->m_mutex);
+    it->second->m_lastProbe = now;
+    return {it->second, {}};
+}
+
+void CUnitStates::ForgetProbedTargets()
+{
+    const auto now = std::chrono::steady_clock::now();
+    auto oldest = m_probed.end();
+    std::chrono::steady_clock::time_point oldestProbe;
+    for (auto it = m_probed.begin(); it != m_probed.end();) {
+        std::chrono::steady_clock::time_point probed;
+        {
+            std::lock_guard lock(it->second->m_mutex);
+            probed = it->second->m_lastProbe;
+        }
+        if (now - probed > kProbedTargetAge) {
+            Retire(*it->second);
+            it = m_probed.erase(it);
+            continue;
+        }
+        if (oldest == m_probed.end() || probed < oldestProbe) {
+            oldest = it;
+            oldestProbe = probed;
+        }
+        ++it;
+    }
+    if (m_probed.size() >= kMaxProbedTargets && oldest != m_probed.end()) {
+        Retire(*oldest->second);
+        m_probed.erase(oldest);
+    }
+}
+
+std::size_t CUnitStates::ProbedTargets() const
+{
+    std::lock_guard lock(m_unitsMutex);
+    return m_probed.size();
+}
+
+UnitReading CUnitStates::Probe(const Unit& unit, CUnitReader::Deadline& deadline)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    bool scan = false;
+    bool waitForList = false;
+    {
+        std::lock_guard lock(unit->m_mutex);
+        const bool failedLately = unit->m_lastScanEnd && start - *unit->m_lastScanEnd < kFailedScanPause;
+        if (!unit->m_bHasList) {
+            waitForList = unit->m_bScanning || !failedLately;
+            scan = !unit->m_bScanning && !failedLately;
+        } else if (!unit->m_bConfigured && m_nRescanMinutes > 0 && unit->m_lastScanEnd &&
+                   start - *unit->m_lastScanEnd > std::chrono::minutes(m_nRescanMinutes)) {
+            scan = true; // in the background: this probe reads the list it has
+        }
+    }
+    if (scan)
+        StartScan(unit);
+    if (waitForList) {
+        std::unique_lock lock(unit->m_mutex);
+        // In slices, so that a deadline brought forward (another probe, the end) is seen.
+        while (unit->m_bScanning && !m_bStopping) {
+            const auto at = deadline.At();
+            if (Clock::now() >= at)
+                break;
+            unit->m_scanEnded.wait_until(lock, std::min(at, Clock::now() + std::chrono::milliseconds(20)));
+        }
+        if (unit->m_bScanning) {
+            UnitReading reading;
+            reading.pUnit = std::shared_ptr<const CExporterUnit>(unit, &unit->m_unit);
+            reading.pSensors = unit->m_pSensors;
+            reading.bScanOk = unit->m_bScanOk;
+            reading.result.nErrorCode = kScanPendingErrorCode;
+            reading.result.strError = "The unit was still being scanned at the probe's deadline.";
+            reading.result.dSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+            return reading;
+        }
+    }
+    return std::move(Read({unit}, &deadline).front());
+}
+
 bool CUnitStates::Shutdown(int waitMs)
 {
     m_bStopping = true;
     m_rescanTimer.stop();
     m_scanPool.clear();
-    for (const auto& unit : Units()) {
+    std::vector<Unit> units = Units();
+    {
+        std::lock_guard lock(m_unitsMutex);
+        for (const auto& [key, unit] : m_probed)
+            units.push_back(unit);
+    }
+    for (const auto& unit : units) {
         std::lock_guard lock(unit->m_mutex);
         if (unit->m_pScan)
             unit->m_pScan->Abandon();

@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <map>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -22,9 +24,11 @@ class CSnmpSession;
 // What the exporter knows of one unit; scans and reads meet here.
 class CUnitState {
 public:
-    explicit CUnitState(CExporterUnit unit);
+    // configured: a unit of the configuration; else an address a probe named, with an auth.
+    explicit CUnitState(CExporterUnit unit, bool configured = true);
 
     const CExporterUnit m_unit;
+    const bool m_bConfigured;
     mutable std::mutex m_mutex; // guards everything below
     std::shared_ptr<const SensorList> m_pSensors;
     bool m_bScanOk = false;   // the last scan reached the unit
@@ -37,6 +41,11 @@ public:
     // When a read last asked for a scan because the unit no longer knew an OID of its list.
     std::optional<std::chrono::steady_clock::time_point> m_lastUnknownOidScan;
     int m_nLastErrorCode = -1; // of the last read, -1 before the first; for the log
+    // A list to read: the configured OIDs, or the one of a scan that reached the unit.
+    bool m_bHasList = false;
+    std::optional<std::chrono::steady_clock::time_point> m_lastScanEnd;
+    std::chrono::steady_clock::time_point m_lastProbe; // of a target probed without configuration
+    std::condition_variable m_scanEnded; // with m_mutex: probes waiting for a first list
 };
 
 // The units served, each with its sensor list: the discovery scan runs at start, every
@@ -86,6 +95,32 @@ public:
     // Scans queued or running.
     int ScansPending() const;
 
+    // A probe's error code when the unit's first scan had not ended by the probe's deadline.
+    static constexpr int kScanPendingErrorCode = 42;
+    // Addresses probed that no configured unit has, each with its list and session: at most
+    // this many (the one probed longest ago goes first), and each forgotten when no probe
+    // named it for kProbedTargetAge.
+    static constexpr std::size_t kMaxProbedTargets = 1024;
+    static constexpr std::chrono::minutes kProbedTargetAge {60};
+    // A probe of a unit without a list scans it, but not again this soon after a scan failed
+    // (a dead unit would be scanned at every probe); it is then read as it is.
+    static constexpr std::chrono::seconds kFailedScanPause {60};
+
+    // The unit a probe names: a configured unit's address or name (addresses first), or, with
+    // auth, an address inside probeTargets, read with that auth's community. Null with the one
+    // line why a probe cannot have it.
+    struct Target {
+        Unit unit;
+        std::string strError;
+    };
+    Target FindTarget(const std::string& target, const std::string* auth);
+    // Probes unit on the calling thread: a unit without a list is scanned first, within the
+    // deadline (else its reading gives kScanPendingErrorCode, and the scan goes on for the next
+    // probe); a target's list older than rescanMinutes is scanned again in the background.
+    UnitReading Probe(const Unit& unit, CUnitReader::Deadline& deadline);
+    // Targets probed that no configured unit has.
+    std::size_t ProbedTargets() const;
+
     // Reads units at once on the calling thread (see CUnitReader::Read), one reading per unit in
     // the same order, and logs the units that start failing or answer again.
     std::vector<UnitReading> Read(const std::vector<Unit>& units, CUnitReader::Deadline* deadline);
@@ -102,8 +137,17 @@ private:
     void Log(const std::string& line) const;
     void ListChanged() const;
 
-    mutable std::mutex m_unitsMutex; // guards m_units
+    // Drops the probed targets that no probe named for kProbedTargetAge, and the one named
+    // longest ago while there are kMaxProbedTargets; with m_unitsMutex held.
+    void ForgetProbedTargets();
+    static void Retire(CUnitState& unit);
+
+    mutable std::mutex m_unitsMutex; // guards the five below
     std::vector<Unit> m_units;
+    std::map<std::string, Unit> m_byName;
+    std::map<std::string, Unit> m_byAddress;
+    std::map<std::string, Unit> m_probed; // by address and auth
+    CExporterConfig m_probeRules;         // the configuration's probeTargets and auths (no units)
     int m_nRescanMinutes = 60;
     LogFunction m_log;
     std::function<void()> m_listChanged;
