@@ -267,7 +267,7 @@ std::vector<UnitReading> CUnitStates::Read(const std::vector<Unit>& units, CUnit
         requests.push_back(std::move(request));
     }
 
-    std::vector<CUnitReader::Result> results = CUnitReader::Read(requests, deadline);
+    std::vector<CUnitReader::Result> results = CUnitReader::Read(requests, deadline, &m_watch);
     for (std::size_t i = 0; i < units.size(); ++i) {
         CUnitState& unit = *units[i];
         const CUnitReader::Result& result = results[i];

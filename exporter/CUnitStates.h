@@ -151,6 +151,7 @@ private:
     int m_nRescanMinutes = 60;
     LogFunction m_log;
     std::function<void()> m_listChanged;
+    CUnitReader::Watch m_watch; // of every read's deadline
     QThreadPool m_scanPool;
     QTimer m_rescanTimer;
     std::atomic<int> m_nScansPending {0};
