@@ -5,7 +5,10 @@
 # discovery scan ended, then, over SCRAPES (default 20) scrapes of all units at once: the scrape
 # time against the slowest unit's request time in the same scrape, and against one unit scraped
 # alone (the baseline, measured in the same run), then the exporter's CPU time (per scrape and
-# per unit per scrape) and resident memory. Nothing asserts on time.
+# per unit per scrape) and resident memory. Then the same exporter probed as Prometheus probes
+# it (bench_probe): one /probe of one unit, SCRAPES times, against the unit's own request time
+# in the same answer, and every unit probed once, 50 probes at a time, with the exporter's CPU
+# time per probe (a few probes alone take less than the clock's tick). Nothing asserts on time.
 # Needs root (the units listen on port 161):
 #   sudo scripts/isolated bench/exporter-scrape.sh [COUNT [DELAY]]
 # BUILD_DIR selects the build (default build/).
@@ -17,7 +20,7 @@ delay=${2:-${DELAY_MS:-100}}
 scrapes=${SCRAPES:-20}
 
 . "$top/bench/common.sh"
-bench_prepare veltrane-cli veltrane-unitsim
+bench_prepare veltrane-cli veltrane-unitsim bench_probe
 exporters=()
 cleanup_all() {
   for pid in "${exporters[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
@@ -124,3 +127,17 @@ printf '  exporter CPU time:         %.3f s for %d scrapes (%.1f ms each)\n' \
 printf '  CPU per unit per scrape:   %.1f µs\n' \
   "$(awk -v a="$cpu_after" -v b="$cpu_before" -v n="$scrapes" -v u="$units" 'BEGIN { print (a - b) * 1e6 / n / u }')"
 echo "  exporter memory:           $(memory "$pid")"
+
+# Prometheus-style: one target per probe, on the exporter serving all units.
+for i in $(seq 0 $((units - 1))); do address "$i"; done >"$work/targets.txt"
+address 0 >"$work/first.txt"
+read -r _ _ _ _ probe_one unit_one < <("$build/bench/bench_probe" 127.77.255.1 9811 "$work/first.txt" 1 "$scrapes")
+cpu_before=$(cpu_seconds "$pid")
+read -r wall ok refused up_probed _ _ < <("$build/bench/bench_probe" 127.77.255.1 9811 "$work/targets.txt" 50 1)
+cpu_after=$(cpu_seconds "$pid")
+printf '  one /probe of one unit:    probe %.4f s, the unit request %.4f s (medians of %d)\n' "$probe_one" "$unit_one" "$scrapes"
+printf '  probe / unit request:      %.2f   (target: at most 1.5)\n' "$(awk -v a="$probe_one" -v s="$unit_one" 'BEGIN { print a / s }')"
+printf '  all %d units probed, 50 at a time: %.2f s (%d answered, %d refused, %d units up)\n' \
+  "$units" "$wall" "$ok" "$refused" "$up_probed"
+printf '  CPU per unit probed:       %.1f µs   (per unit per /metrics scrape above)\n' \
+  "$(awk -v a="$cpu_after" -v b="$cpu_before" -v u="$units" 'BEGIN { print (a - b) * 1e6 / u }')"

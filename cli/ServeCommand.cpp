@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <mutex>
@@ -84,7 +85,11 @@ int RunServe(const QStringList& args)
         "runs at a time, shared by every request that comes meanwhile; it ends by its deadline (the\n"
         "slowest unit's time-out x (retries + 1), brought forward by Prometheus's\n"
         "X-Prometheus-Scrape-Timeout-Seconds), a unit still silent then reading as error code 41.\n"
-        "HTTP: GET or HEAD on /metrics and /; at most 64 connections, 8 per address, 30 s idle,\n"
+        "GET /probe?target=NAME or ADDRESS reads one configured unit alone, with the same metrics\n"
+        "(&auth=NAME: also an address inside \"probeTargets\", read with the community of that entry\n"
+        "of \"auths\"); its deadline is X-Prometheus-Scrape-Timeout-Seconds less --timeout-offset.\n"
+        "GET /targets lists the units for Prometheus's http_sd_configs.\n"
+        "HTTP: GET or HEAD on /metrics, /probe, /targets and /; at most 64 connections, 8 per address, 30 s idle,\n"
         "16 KiB of request headers, no request body. Log lines go to\n"
         "standard error; no community is ever printed or served.\n"
         "\n"
@@ -119,6 +124,17 @@ int RunServe(const QStringList& args)
         QStringLiteral("TLS and users (Prometheus's web configuration, YAML); read at start only."),
         QStringLiteral("FILE"));
     parser.addOption(webConfigOption);
+    const QCommandLineOption timeoutOffset(
+        QStringLiteral("timeout-offset"),
+        QStringLiteral("Seconds a probe keeps from Prometheus's scrape time-out for its answer to travel "
+                       "(default 0.5)."),
+        QStringLiteral("SECONDS"), QStringLiteral("0.5"));
+    parser.addOption(timeoutOffset);
+    const QCommandLineOption maxProbes(
+        QStringLiteral("probe.max-in-flight"),
+        QStringLiteral("Probes answered at once (default 50); more get 503."), QStringLiteral("N"),
+        QStringLiteral("50"));
+    parser.addOption(maxProbes);
     if (const auto status = cli::Parse(parser, args, 1))
         return *status;
 
@@ -129,6 +145,19 @@ int RunServe(const QStringList& args)
                          QStringLiteral("--listen \"%1\" is not ADDRESS:PORT, such as 127.0.0.1:9811 or [::1]:9811")
                              .arg(parser.value(listen)),
                          cli::kExitUsage);
+
+    CExporter::ProbeLimits probeLimits;
+    bool numeric = false;
+    const double offset = parser.value(timeoutOffset).toDouble(&numeric);
+    if (!numeric || !(offset >= 0 && offset <= 60))
+        return cli::Fail(args, QStringLiteral("--timeout-offset must be a number of seconds from 0 to 60"),
+                         cli::kExitUsage);
+    probeLimits.timeoutOffset = std::chrono::duration<double>(offset);
+    const uint probes = parser.value(maxProbes).toUInt(&numeric);
+    if (!numeric || probes < 1 || probes > 4096)
+        return cli::Fail(args, QStringLiteral("--probe.max-in-flight must be a whole number from 1 to 4096"),
+                         cli::kExitUsage);
+    probeLimits.nMaxInFlight = probes;
 
     const QString path = parser.positionalArguments().at(0);
     CExporterConfig config;
@@ -175,6 +204,7 @@ int RunServe(const QStringList& args)
         std::lock_guard lock(*mutex);
         cli::PrintErr(prefix + cli::Printable(line));
     });
+    exporter.SetProbeLimits(probeLimits);
     if (!exporter.Listen(address, port, error, CHttpServer::Limits(), web))
         return cli::Fail(args, error, cli::kExitUsage);
     cli::PrintErr(prefix + QStringLiteral("serving %1 units at %2://%3/metrics%4")

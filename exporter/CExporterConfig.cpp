@@ -101,11 +101,79 @@ CExporterUnit ReadUnit(const QJsonObject& object, const QString& path, int timeo
     return unit;
 }
 
+// "192.0.2.0/24": a canonical-or-not dotted address and a prefix of 0 to 32 bits.
+CIpv4Range ReadRange(const QJsonValue& value, const QString& key)
+{
+    const std::string text = value.toString().toStdString();
+    const std::size_t slash = text.find('/');
+    const auto fail = [&key] {
+        Fail(key, "must be an IPv4 range such as 192.0.2.0/24");
+    };
+    if (!value.isString() || slash == std::string::npos || text.size() > 64)
+        fail();
+    const std::optional<std::string> address = platform::CanonicalIPv4Address(text.substr(0, slash));
+    const std::string bits = text.substr(slash + 1);
+    if (!address || bits.empty() || bits.size() > 2 || bits.find_first_not_of("0123456789") != std::string::npos)
+        fail();
+    CIpv4Range range;
+    range.nPrefix = std::stoi(bits);
+    if (range.nPrefix > 32)
+        fail();
+    const std::uint32_t mask = range.nPrefix == 0 ? 0 : ~std::uint32_t{0} << (32 - range.nPrefix);
+    range.nNetwork = *CIpv4Range::Address(*address) & mask;
+    return range;
+}
+
+// Auth names travel in URLs and log lines: plain ASCII without anything to escape.
+bool IsAuthName(const QString& name)
+{
+    if (name.isEmpty() || name.size() > 64)
+        return false;
+    for (const QChar c : name)
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != '_' && c != '-' && c != '.')
+            return false;
+    return true;
+}
+
 } // namespace
+
+bool CIpv4Range::Contains(std::uint32_t address) const
+{
+    const std::uint32_t mask = nPrefix == 0 ? 0 : ~std::uint32_t{0} << (32 - nPrefix);
+    return (address & mask) == nNetwork;
+}
+
+std::optional<std::uint32_t> CIpv4Range::Address(const std::string& dotted)
+{
+    const std::optional<std::string> canonical = platform::CanonicalIPv4Address(dotted);
+    if (!canonical)
+        return std::nullopt;
+    std::uint32_t address = 0;
+    std::size_t at = 0;
+    for (int field = 0; field < 4; ++field) {
+        const std::size_t dot = canonical->find('.', at);
+        address = address << 8 | static_cast<std::uint32_t>(std::stoi(canonical->substr(at, dot - at)));
+        at = dot + 1;
+    }
+    return address;
+}
+
+const CIpv4Range* CExporterConfig::ProbeRangeOf(const std::string& address) const
+{
+    const std::optional<std::uint32_t> number = CIpv4Range::Address(address);
+    if (!number)
+        return nullptr;
+    for (const CIpv4Range& range : m_probeTargets)
+        if (range.Contains(*number))
+            return &range;
+    return nullptr;
+}
 
 bool CExporterConfig::Parse(const QByteArray& json, QString& error)
 {
     m_units.clear();
+    m_probeTargets.clear();
+    m_auths.clear();
     QJsonParseError parseError{};
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
@@ -118,13 +186,43 @@ bool CExporterConfig::Parse(const QByteArray& json, QString& error)
     }
     try {
         const QJsonObject top = document.object();
-        RejectUnknownKeys(top, "", {"units", "timeout", "retries", "rescanMinutes"});
+        RejectUnknownKeys(top, "", {"units", "timeout", "retries", "rescanMinutes", "probeTargets", "auths"});
         const int timeout = Int(top, "", "timeout", 2, 1, 60);
         const int retries = Int(top, "", "retries", 2, 0, 10);
         m_nRescanMinutes = Int(top, "", "rescanMinutes", 60, 0, 7 * 24 * 60);
-        const QJsonValue units = top.value("units");
-        if (!units.isArray() || units.toArray().isEmpty() || units.toArray().size() > kMaxUnits)
-            Fail("units", QString("must be a list of 1 to %1 units").arg(kMaxUnits));
+        if (top.contains("probeTargets")) {
+            const QJsonValue ranges = top.value("probeTargets");
+            if (!ranges.isArray() || ranges.toArray().isEmpty() || ranges.toArray().size() > kMaxProbeRanges)
+                Fail("probeTargets", QString("must be a list of 1 to %1 IPv4 ranges").arg(kMaxProbeRanges));
+            const QJsonArray list = ranges.toArray();
+            for (int i = 0; i < list.size(); ++i)
+                m_probeTargets.push_back(ReadRange(list.at(i), QString("probeTargets[%1]").arg(i)));
+        }
+        if (top.contains("auths")) {
+            const QJsonValue auths = top.value("auths");
+            if (!auths.isObject() || auths.toObject().size() > kMaxAuths)
+                Fail("auths", QString("must be an object of at most %1 named entries").arg(kMaxAuths));
+            const QJsonObject entries = auths.toObject();
+            for (const QString& name : entries.keys()) {
+                if (!IsAuthName(name))
+                    Fail("auths", "names are 1 to 64 letters, digits, '_', '-' or '.'");
+                const QString path = "auths." + name + ".";
+                if (!entries.value(name).isObject())
+                    Fail(path.chopped(1), "must be an object");
+                const QJsonObject entry = entries.value(name).toObject();
+                RejectUnknownKeys(entry, path, {"community", "timeout", "retries"});
+                CExporterAuth auth;
+                auth.m_strCommunity = Text(entry, path, "community", 255);
+                auth.m_nTimeout = Int(entry, path, "timeout", timeout, 1, 60);
+                auth.m_nRetries = Int(entry, path, "retries", retries, 0, 10);
+                m_auths.emplace(name.toStdString(), auth);
+            }
+        }
+        // With ranges to probe, the units may all come from the probes.
+        const int fewest = m_probeTargets.empty() ? 1 : 0;
+        const QJsonValue units = fewest == 0 && !top.contains("units") ? QJsonValue(QJsonArray()) : top.value("units");
+        if (!units.isArray() || units.toArray().size() < fewest || units.toArray().size() > kMaxUnits)
+            Fail("units", QString("must be a list of %1 to %2 units").arg(fewest).arg(kMaxUnits));
         std::map<std::string, int> names;
         std::map<std::string, int> addresses;
         const QJsonArray list = units.toArray();
@@ -141,6 +239,8 @@ bool CExporterConfig::Parse(const QByteArray& json, QString& error)
         }
     } catch (const Problem& problem) {
         m_units.clear();
+        m_probeTargets.clear();
+        m_auths.clear();
         error = problem.text;
         return false;
     }

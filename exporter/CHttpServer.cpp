@@ -118,6 +118,14 @@ struct CHttpServer::Callbacks {
         return MHD_YES;
     }
 
+    static MHD_Result CollectArgument(void* cls, MHD_ValueKind, const char* key, std::size_t keySize, const char* value,
+                                      std::size_t valueSize)
+    {
+        static_cast<Request*>(cls)->query.emplace_back(std::string(key ? key : "", key ? keySize : 0),
+                                                       std::string(value ? value : "", value ? valueSize : 0));
+        return MHD_YES;
+    }
+
     // Called first when the headers are in, then once the request is complete (answering
     // before that would make libmicrohttpd close the connection), then after each resume.
     static MHD_Result OnAccess(void* cls, MHD_Connection* connection, const char* url, const char* method,
@@ -226,6 +234,7 @@ struct CHttpServer::Callbacks {
             request.strMethod = method ? method : "";
             request.strPath = url ? url : "";
             MHD_get_connection_values(connection, MHD_HEADER_KIND, CollectHeader, &request);
+            MHD_get_connection_values_n(connection, MHD_GET_ARGUMENT_KIND, CollectArgument, &request);
             server.m_handler(request, *static_cast<std::shared_ptr<Exchange>*>(*state));
         }
 

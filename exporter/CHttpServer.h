@@ -53,6 +53,9 @@ public:
         std::string strMethod;
         std::string strPath; // without the query
         std::vector<std::pair<std::string, std::string>> headers;
+        // The query's parameters, decoded, in order, repeats kept (a name without "=" has an
+        // empty value); bytes as sent, zero bytes included.
+        std::vector<std::pair<std::string, std::string>> query;
         // The first header of that name (case-insensitive), or null.
         const std::string* Header(const std::string& name) const;
     };

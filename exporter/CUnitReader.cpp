@@ -16,6 +16,12 @@ void CUnitReader::Deadline::BringForward(Clock::time_point at)
     }
 }
 
+CUnitReader::Clock::time_point CUnitReader::Deadline::At()
+{
+    std::lock_guard lock(m_mutex);
+    return m_at;
+}
+
 bool CUnitReader::Deadline::Wait()
 {
     std::unique_lock lock(m_mutex);
@@ -39,7 +45,57 @@ void CUnitReader::Deadline::Finish()
     m_changed.notify_all();
 }
 
-std::vector<CUnitReader::Result> CUnitReader::Read(std::vector<Request>& requests, Deadline* deadline)
+CUnitReader::Watch::Watch() : m_thread(&Watch::Loop, this) {}
+
+CUnitReader::Watch::~Watch()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_bEnd = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+}
+
+int CUnitReader::Watch::Add(Deadline* deadline, std::function<void()> cut)
+{
+    std::lock_guard lock(m_mutex);
+    const int id = m_nNextId++;
+    m_entries.emplace(id, Entry{deadline, std::move(cut)});
+    m_changed.notify_all();
+    return id;
+}
+
+void CUnitReader::Watch::Remove(int id)
+{
+    std::lock_guard lock(m_mutex);
+    m_entries.erase(id);
+}
+
+void CUnitReader::Watch::Loop()
+{
+    // Each Read's wait looks at its flags once a slice: watching more often would gain nothing.
+    constexpr auto kSlice = std::chrono::milliseconds(20);
+    std::unique_lock lock(m_mutex);
+    while (!m_bEnd) {
+        if (m_entries.empty()) {
+            m_changed.wait(lock);
+            continue;
+        }
+        const Clock::time_point now = Clock::now();
+        for (auto it = m_entries.begin(); it != m_entries.end();) {
+            if (it->second.pDeadline->At() <= now) {
+                it->second.cut();
+                it = m_entries.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        m_changed.wait_for(lock, kSlice);
+    }
+}
+
+std::vector<CUnitReader::Result> CUnitReader::Read(std::vector<Request>& requests, Deadline* deadline, Watch* watch)
 {
     std::vector<Result> results(requests.size());
     std::vector<std::unique_ptr<CSnmpSession>> sessions(requests.size());
@@ -70,33 +126,47 @@ std::vector<CUnitReader::Result> CUnitReader::Read(std::vector<Request>& request
 
     // Every unit ends its own wait by its time-out x (resends + 1) from its send; the deadline
     // is that of the slowest, and a little, unless a client brought it forward.
-    if (deadline) {
-        int longest = 0;
-        for (const Request& request : requests)
-            longest = std::max(longest, request.nTimeout * (request.nRetries + 1));
-        deadline->BringForward(Clock::now() + std::chrono::seconds(longest) + kDeadlineSlack);
-    }
+    int longestWait = 0;
+    for (const Request& request : requests)
+        longestWait = std::max(longestWait, request.nTimeout * (request.nRetries + 1));
+    if (deadline)
+        deadline->BringForward(Clock::now() + std::chrono::seconds(longestWait) + kDeadlineSlack);
 
     // The deadline's watch: at the deadline every flag is raised, and the wait ends within its
     // next slice, kept short for it.
     Clock::time_point cutAt = Clock::time_point::max();
-    std::thread watch;
-    if (deadline)
-        watch = std::thread([&] {
-            if (!deadline->Wait())
-                return;
-            cutAt = Clock::now();
-            for (std::size_t i = 0; i < requests.size(); ++i)
-                cut[i] = true;
+    const auto cutAll = [&] {
+        cutAt = Clock::now();
+        for (std::size_t i = 0; i < requests.size(); ++i)
+            cut[i] = true;
+    };
+    std::thread own;
+    int watched = -1;
+    if (deadline && watch)
+        watched = watch->Add(deadline, cutAll);
+    else if (deadline)
+        own = std::thread([&] {
+            if (deadline->Wait())
+                cutAll();
         });
+    // The wait looks at the flags once a slice: short when the deadline may cut a unit's own
+    // wait, longer when every unit ends its wait before it (then only a deadline brought forward,
+    // by the end of the program or a client in a hurry, is seen up to a quarter second late;
+    // each look costs a probe of one unit about as much as its read).
     constexpr long kSliceMicroseconds = 20000;
+    constexpr long kLongSliceMicroseconds = 250000;
+    long slice = kSliceMicroseconds;
+    if (deadline && deadline->At() > Clock::now() + std::chrono::seconds(longestWait) + kDeadlineSlack / 2)
+        slice = kLongSliceMicroseconds;
     if (deadline)
-        CSnmpSession::WaitAll(sent, kSliceMicroseconds);
+        CSnmpSession::WaitAll(sent, slice);
     else
         CSnmpSession::WaitAll(sent);
-    if (deadline) {
+    if (watched >= 0)
+        watch->Remove(watched); // cutAll has run, or never will
+    if (own.joinable()) {
         deadline->Finish();
-        watch.join();
+        own.join();
     }
 
     for (std::size_t i = 0; i < requests.size(); ++i) {

@@ -1,9 +1,12 @@
 #pragma once
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class CSnmpSession;
@@ -50,6 +53,8 @@ public:
         // Moves the deadline to at, if that is earlier.
         void BringForward(Clock::time_point at);
         void CutNow() { BringForward(Clock::time_point::min()); }
+        // The deadline as it stands now.
+        Clock::time_point At();
         // Waits until the deadline or until Finish; true when the deadline came first.
         bool Wait();
         void Finish();
@@ -61,8 +66,36 @@ public:
         bool m_bFinished = false;
     };
 
+    // One thread that watches the deadlines of many Reads at once, for callers that read often
+    // (a probe per unit): a thread of each Read's own would cost more than its read.
+    class Watch {
+    public:
+        Watch();
+        ~Watch();
+        Watch(const Watch&) = delete;
+        Watch& operator=(const Watch&) = delete;
+        // Calls cut once, within a slice of deadline's time, unless Remove(id) came first.
+        int Add(Deadline* deadline, std::function<void()> cut);
+        void Remove(int id);
+
+    private:
+        void Loop();
+        struct Entry {
+            Deadline* pDeadline;
+            std::function<void()> cut;
+        };
+        std::mutex m_mutex; // guards the four below; cut runs with it held
+        std::condition_variable m_changed;
+        std::map<int, Entry> m_entries;
+        int m_nNextId = 0;
+        bool m_bEnd = false;
+        std::thread m_thread;
+    };
+
     // One result per request, in the same order. With a deadline, Read brings it forward to the
     // slowest unit's time-out x (resends + 1) after the last send, plus kDeadlineSlack; reads
-    // still waiting at the deadline end with kDeadlineErrorCode.
-    static std::vector<Result> Read(std::vector<Request>& requests, Deadline* deadline = nullptr);
+    // still waiting at the deadline end with kDeadlineErrorCode. The deadline is watched by
+    // watch, or by a thread of the Read's own.
+    static std::vector<Result> Read(std::vector<Request>& requests, Deadline* deadline = nullptr,
+                                    Watch* watch = nullptr);
 };

@@ -98,6 +98,20 @@ TEST(ExporterConfig, ShippedExampleIsValid)
     EXPECT_EQ(config.m_units.size(), 2u);
 }
 
+TEST(ExporterConfig, ProbeTargetsAndAuthsWithoutUnits)
+{
+    CExporterConfig config;
+    QString error;
+    ASSERT_TRUE(config.Parse(R"({"timeout": 3, "probeTargets": ["10.1.2.3/16", "192.0.2.7/32"],
+        "auths": {"site-1": {"community": "c", "retries": 0}}})", error)) << error.toStdString();
+    EXPECT_TRUE(config.m_units.empty());
+    EXPECT_EQ(config.m_auths.at("site-1"), (CExporterAuth{"c", 3, 0}));
+    const std::pair<const char*, bool> addresses[] = {
+        {"10.1.0.0", true}, {"10.1.255.255", true}, {"10.2.0.0", false}, {"192.0.2.7", true}, {"192.0.2.8", false}};
+    for (const auto& [address, inside] : addresses)
+        EXPECT_EQ(config.ProbeRangeOf(address) != nullptr, inside) << address;
+}
+
 TEST(ExporterConfig, RefusalsNameTheKeyAndNeverTheCommunity)
 {
     const std::string unit = std::string(R"("name": "A", "address": "127.0.0.2", "community": ")") + kSecret + "\"";
@@ -110,6 +124,13 @@ TEST(ExporterConfig, RefusalsNameTheKeyAndNeverTheCommunity)
         {"{\"units\": [1]}", "units[0]: must be an object"},
         {"{\"timeout\": 0, \"units\": []}", "timeout: must be a whole number from 1 to 60"},
         {"{\"retries\": 1.5, \"units\": []}", "retries: must be a whole number from 0 to 10"},
+        {"{\"probeTargets\": [\"10.0.0.0/33\"]}", "probeTargets[0]: must be an IPv4 range"},
+        {"{\"probeTargets\": [\"10.0.0.0\"]}", "probeTargets[0]: must be an IPv4 range"},
+        {"{\"probeTargets\": []}", "probeTargets: must be a list of 1 to"},
+        {"{\"probeTargets\": [\"10.0.0.0/8\"], \"auths\": {\"a b\": {\"community\": \"c\"}}}", "auths: names are"},
+        {"{\"probeTargets\": [\"10.0.0.0/8\"], \"auths\": {\"a\": {}}}", "auths.a.community: missing"},
+        {"{\"probeTargets\": [\"10.0.0.0/8\"], \"auths\": {\"a\": {\"community\": \"c\", \"oids\": 1}}}",
+         "auths.a.oids: unknown key"},
         {with(", \"sensors\": \"all online\", \"colour\": 1"), "units[0].colour: unknown key"},
         {with(""), "units[0].sensors: give either"},
         {with(R"(, "sensors": "all online", "oids": ["1.3"])"), "units[0].sensors: give either"},

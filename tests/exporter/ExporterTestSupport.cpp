@@ -239,3 +239,61 @@ QString ServeProcess::Log()
     m_strLog += QString::fromUtf8(m_process.readAllStandardError());
     return m_strLog;
 }
+
+QString PrometheusProcess::Program()
+{
+    return QStandardPaths::findExecutable("prometheus");
+}
+
+PrometheusProcess::~PrometheusProcess()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(15000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+bool PrometheusProcess::Start(const QString& listen, const QString& config, bool agent)
+{
+    const QString path = m_dir.filePath("prometheus.yml");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0)
+        return false;
+    file.close();
+    m_strApi = "http://" + listen + "/api/v1/";
+    QStringList arguments{"--config.file=" + path, "--web.listen-address=" + listen, "--log.level=warn"};
+    if (agent)
+        arguments << "--enable-feature=agent" << "--storage.agent.path=" + m_dir.filePath("agent");
+    else
+        arguments << "--storage.tsdb.path=" + m_dir.filePath("data") << "--web.enable-remote-write-receiver";
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start(Program(), arguments);
+    return m_process.waitForStarted(10000);
+}
+
+QJsonArray PrometheusProcess::Query(const QString& query)
+{
+    int status = 0;
+    const std::string body = HttpGet(m_strApi + "query?query=" + QUrl::toPercentEncoding(query), status);
+    if (status != 200)
+        return {};
+    return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object()["data"].toObject()["result"].toArray();
+}
+
+QString PrometheusProcess::Output()
+{
+    return QString::fromUtf8(m_process.readAll());
+}
+
+QString SourceFile(const QString& path, const std::vector<std::pair<QString, QString>>& replaced)
+{
+    QFile file(QString(VELTRANE_SOURCE_DIR) + "/" + path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QString text = QString::fromUtf8(file.readAll());
+    for (const auto& [from, to] : replaced)
+        text.replace(from, to);
+    return text;
+}

@@ -75,6 +75,27 @@ struct TlsFiles {
     QString Path(const QString& name) const { return folder + "/" + name; }
 };
 
+// A Prometheus server (Debian's /usr/bin/prometheus) with a folder of its own.
+class PrometheusProcess {
+public:
+    static QString Program();
+    ~PrometheusProcess();
+    // Writes config (YAML) and starts it on listen ("127.x.y.z:port"); agent: in agent mode,
+    // else a server that also receives remote_write.
+    bool Start(const QString& listen, const QString& config, bool agent = false);
+    // The instant vector of query, one entry per series ({"metric": labels, "value": [t, text]}).
+    QJsonArray Query(const QString& query);
+    QString Output();
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_strApi;
+};
+
+// A file of the source tree, with each pair's first text replaced by the second.
+QString SourceFile(const QString& path, const std::vector<std::pair<QString, QString>>& replaced = {});
+
 // veltrane-cli serve as a process, on a configuration file of its own (mode 0600).
 class ServeProcess {
 public:
@@ -89,6 +110,7 @@ public:
     // Standard error so far.
     QString Log();
     QString Url() const { return "http://" + m_strListen + "/metrics"; }
+    qint64 Pid() const { return m_process.processId(); }
     QString ConfigPath() const { return m_dir.filePath("units.json"); }
 
 private:
