@@ -1,8 +1,8 @@
 #include "exporter/CHttpServer.h"
 
+#include "exporter/CPasswordCheck.h"
 #include "exporter/CWebConfig.h"
 
-#include <gnutls/crypto.h>
 #include <gnutls/gnutls.h>
 #include <microhttpd.h>
 
@@ -78,13 +78,23 @@ struct CHttpServer::Exchange : CHttpServer::Reply {
         }
     }
 
+    // The password check's result: handled when libmicrohttpd calls back.
+    void Checked(bool passed)
+    {
+        std::lock_guard lock(mutex);
+        if (stage != Stage::Checking)
+            return; // answered by Stop, or the client left
+        bPassed = passed;
+        stage = Stage::Checked;
+        MHD_resume_connection(pConnection);
+    }
+
     CHttpServer& server;
     std::mutex mutex; // guards everything below
     MHD_Connection* pConnection;
     Stage stage = Stage::Received;
     std::unique_ptr<Response> response;
-    std::string strAuthorization; // while Checking: the header to check
-    bool bPassed = false;         // once Checked
+    bool bPassed = false; // once Checked
 };
 
 struct CHttpServer::Callbacks {
@@ -186,28 +196,24 @@ struct CHttpServer::Callbacks {
                         Queue(connection, Unauthorized());
                         return MHD_YES;
                     }
-                    std::string authorization(value, size);
-                    if (!server.Remembered(authorization)) {
-                        // Checked on a password thread; the request waits suspended meanwhile.
-                        std::unique_lock checks(server.m_checksMutex);
-                        if (server.m_bChecksEnd) {
-                            checks.unlock();
-                            explicit_bzero(authorization.data(), authorization.size());
-                            exchange.stage = Stage::Answered;
-                            Queue(connection, Response{MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=utf-8",
-                                                       "Stopping.\n", {}, {}});
-                            return MHD_YES;
-                        }
-                        exchange.strAuthorization = std::move(authorization);
+                    const std::shared_ptr<Exchange> holder = *static_cast<std::shared_ptr<Exchange>*>(*state);
+                    // A check queued cannot report before the request is suspended: it waits
+                    // for the exchange's mutex, held here.
+                    switch (server.m_pPasswords->Check(std::string(value, size),
+                                                       [holder](bool passed) { holder->Checked(passed); })) {
+                    case CPasswordCheck::Outcome::kQueued:
                         exchange.stage = Stage::Checking;
                         ++server.m_nSuspended;
                         MHD_suspend_connection(connection);
-                        server.m_checks.push_back(*static_cast<std::shared_ptr<Exchange>*>(*state));
-                        checks.unlock();
-                        server.m_checksWanted.notify_one();
                         return MHD_YES;
+                    case CPasswordCheck::Outcome::kStopped:
+                        exchange.stage = Stage::Answered;
+                        Queue(connection, Response{MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=utf-8",
+                                                   "Stopping.\n", {}, {}});
+                        return MHD_YES;
+                    case CPasswordCheck::Outcome::kPassed:
+                        break;
                     }
-                    explicit_bzero(authorization.data(), authorization.size());
                 }
             }
             exchange.stage = Stage::Handling;
@@ -280,68 +286,6 @@ CHttpServer::CHttpServer(Handler handler, Limits limits, std::shared_ptr<const C
 {
 }
 
-void CHttpServer::CheckLoop()
-{
-    while (true) {
-        std::shared_ptr<Exchange> exchange;
-        std::string authorization;
-        {
-            std::unique_lock lock(m_checksMutex);
-            m_checksWanted.wait(lock, [this] { return m_bChecksEnd || !m_checks.empty(); });
-            if (m_bChecksEnd)
-                return;
-            exchange = std::move(m_checks.front());
-            m_checks.pop_front();
-        }
-        {
-            std::lock_guard lock(exchange->mutex);
-            if (exchange->stage != Stage::Checking)
-                continue; // answered by Stop, or the client left
-            authorization.swap(exchange->strAuthorization);
-        }
-        // The same bcrypt work for every header that names a user, known or not, right or wrong.
-        const bool passed = m_pWeb->CheckAuthorization(authorization);
-        if (passed)
-            Remember(authorization);
-        explicit_bzero(authorization.data(), authorization.size());
-        std::lock_guard lock(exchange->mutex);
-        if (exchange->stage != Stage::Checking)
-            continue;
-        exchange->bPassed = passed;
-        exchange->stage = Stage::Checked;
-        MHD_resume_connection(exchange->pConnection);
-    }
-}
-
-std::string CHttpServer::Fingerprint(const std::string& authorization) const
-{
-    unsigned char digest[32];
-    if (gnutls_hmac_fast(GNUTLS_MAC_SHA256, m_strFingerprintKey.data(), m_strFingerprintKey.size(),
-                         authorization.data(), authorization.size(), digest) != 0)
-        return {};
-    return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
-}
-
-bool CHttpServer::Remembered(const std::string& authorization)
-{
-    const std::string fingerprint = Fingerprint(authorization);
-    std::lock_guard lock(m_checksMutex);
-    return !fingerprint.empty() && std::find(m_remembered.begin(), m_remembered.end(), fingerprint) != m_remembered.end();
-}
-
-void CHttpServer::Remember(const std::string& authorization)
-{
-    std::string fingerprint = Fingerprint(authorization);
-    if (fingerprint.empty())
-        return;
-    std::lock_guard lock(m_checksMutex);
-    if (std::find(m_remembered.begin(), m_remembered.end(), fingerprint) != m_remembered.end())
-        return;
-    if (m_remembered.size() >= kRememberedPasswords)
-        m_remembered.pop_front();
-    m_remembered.push_back(std::move(fingerprint));
-}
-
 CHttpServer::~CHttpServer()
 {
     Stop(Response{MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=utf-8", "Stopping.\n", {}, {}});
@@ -403,12 +347,8 @@ bool CHttpServer::Listen(const sockaddr* address, std::string& error)
         return false;
     }
     m_nListenSocket = fd;
-    if (m_pWeb && m_pWeb->RequiresAuth()) {
-        m_strFingerprintKey.resize(32);
-        gnutls_rnd(GNUTLS_RND_KEY, m_strFingerprintKey.data(), m_strFingerprintKey.size());
-        for (int i = 0; i < kPasswordThreads; ++i)
-            m_checkThreads.emplace_back(&CHttpServer::CheckLoop, this);
-    }
+    if (m_pWeb && m_pWeb->RequiresAuth())
+        m_pPasswords = std::make_unique<CPasswordCheck>(m_pWeb);
     return true;
 }
 
@@ -437,19 +377,9 @@ void CHttpServer::Stop(const Response& last)
     for (const auto& exchange : live)
         exchange->Send(last);
     // No password thread may resume a connection of a stopped daemon: they end first (a check
-    // running finishes; the requests still waiting for one get last).
-    std::deque<std::shared_ptr<Exchange>> unchecked;
-    {
-        std::lock_guard lock(m_checksMutex);
-        m_bChecksEnd = true;
-        unchecked.swap(m_checks);
-    }
-    m_checksWanted.notify_all();
-    for (const auto& exchange : unchecked)
-        exchange->Send(last);
-    for (std::thread& thread : m_checkThreads)
-        thread.join();
-    m_checkThreads.clear();
+    // running finishes; the requests it would answer already have last).
+    if (m_pPasswords)
+        m_pPasswords->Stop();
     // libmicrohttpd must not be stopped with a request still suspended: let the resumed ones
     // leave their suspension first.
     const auto until = std::chrono::steady_clock::now() + kStopWait;

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+class CPasswordCheck;
 class CWebConfig;
 
 struct MHD_Daemon;
@@ -34,12 +35,9 @@ struct sockaddr;
 // certificate, key and versions), and with client_auth_type RequireAndVerifyClientCert closes
 // every connection whose client certificate is missing or does not chain to client_ca_file
 // before a request of it is handled. With basic_auth_users every request needs a user and
-// password: a request without them gets 401 at once; the others are checked on a few threads
-// of the server's own (kPasswordThreads bcrypt checks at once, each costing the same whether
-// the password is right or not) while the request is suspended, so a flood of wrong passwords
-// never holds libmicrohttpd's thread. An Authorization header that passed is remembered (as a
-// keyed hash, at most kRememberedPasswords) and passes at once from then on: a scraper that
-// knows its password is not queued behind the checks of those who do not.
+// password: a request without them gets 401 at once; the others wait suspended while
+// CPasswordCheck checks them on threads of its own, so a flood of wrong passwords never holds
+// libmicrohttpd's thread.
 class CHttpServer {
 public:
     struct Limits {
@@ -76,9 +74,6 @@ public:
 
     using Handler = std::function<void(const Request& request, const std::shared_ptr<Reply>& reply)>;
 
-    static constexpr int kPasswordThreads = 2;
-    static constexpr std::size_t kRememberedPasswords = 16;
-
     // web: null, or the configuration (TLS, users) the server keeps for as long as it runs.
     CHttpServer(Handler handler, Limits limits, std::shared_ptr<const CWebConfig> web = nullptr);
     ~CHttpServer();
@@ -98,12 +93,6 @@ public:
     struct Callbacks; // libmicrohttpd's entry points, private to the server's code
 
 private:
-    // The password-check threads: take exchanges from m_checks until m_bChecksEnd.
-    void CheckLoop();
-    bool Remembered(const std::string& authorization);
-    void Remember(const std::string& authorization);
-    std::string Fingerprint(const std::string& authorization) const;
-
     Handler m_handler;
     const Limits m_limits;
     const std::shared_ptr<const CWebConfig> m_pWeb;
@@ -114,11 +103,5 @@ private:
     std::unique_ptr<Response> m_pLast;          // set by Stop: the answer to everything from then on
     std::atomic<int> m_nSuspended {0};
 
-    std::mutex m_checksMutex; // guards the four below
-    std::condition_variable m_checksWanted;
-    std::deque<std::shared_ptr<Exchange>> m_checks; // waiting for a password check
-    bool m_bChecksEnd = false;
-    std::deque<std::string> m_remembered; // fingerprints of Authorization headers that passed
-    std::string m_strFingerprintKey;      // random, this process's own
-    std::vector<std::thread> m_checkThreads;
+    std::unique_ptr<CPasswordCheck> m_pPasswords; // with basic_auth_users
 };
