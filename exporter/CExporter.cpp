@@ -138,20 +138,41 @@ bool CExporter::Listen(const QHostAddress& address, quint16 port, QString& error
         error = "cannot listen on " + where + ": not an IPv4 or IPv6 address";
         return false;
     }
-    auto server = std::make_unique<CHttpServer>(
-        [this](const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply) {
-            OnRequest(request, reply);
-        },
-        limits, std::move(web));
     std::string why;
-    if (!server->Listen(reinterpret_cast<const sockaddr*>(&socketAddress), why)) {
+    if (!Server(limits, std::move(web)).Listen(reinterpret_cast<const sockaddr*>(&socketAddress), why)) {
         error = "cannot listen on " + where + ": " + QString::fromStdString(why);
         return false;
     }
-    if (!m_scrapeThread.joinable())
-        m_scrapeThread = std::thread(&CExporter::ScrapeLoop, this);
-    m_pServer = std::move(server);
     return true;
+}
+
+bool CExporter::ListenOn(int fd, QString& error, const CHttpServer::Limits& limits,
+                         std::shared_ptr<const CWebConfig> web)
+{
+    std::string why;
+    if (!Server(limits, std::move(web)).Adopt(fd, why)) {
+        error = "cannot serve the socket from systemd: " + QString::fromStdString(why);
+        return false;
+    }
+    return true;
+}
+
+CHttpServer& CExporter::Server(const CHttpServer::Limits& limits, std::shared_ptr<const CWebConfig> web)
+{
+    if (!m_pServer) {
+        m_pServer = std::make_unique<CHttpServer>(
+            [this](const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply) {
+                OnRequest(request, reply);
+            },
+            limits, std::move(web));
+        m_scrapeThread = std::thread(&CExporter::ScrapeLoop, this);
+    }
+    return *m_pServer;
+}
+
+std::vector<std::string> CExporter::ServerAddresses() const
+{
+    return m_pServer ? m_pServer->Addresses() : std::vector<std::string>{};
 }
 
 quint16 CExporter::ServerPort() const

@@ -67,11 +67,16 @@ public:
     ~CExporter() override;
 
     // Listens for HTTP on address:port (port 0: any free port), over TLS and with users when web
-    // says so. False with error naming both.
+    // says so; called again, on one more address (the first call's limits and web hold for
+    // all). False with error naming both.
     bool Listen(const QHostAddress& address, quint16 port, QString& error,
                 const CHttpServer::Limits& limits = CHttpServer::Limits(),
                 std::shared_ptr<const CWebConfig> web = nullptr);
+    // The same on a socket already listening (from systemd), which the exporter closes.
+    bool ListenOn(int fd, QString& error, const CHttpServer::Limits& limits = CHttpServer::Limits(),
+                  std::shared_ptr<const CWebConfig> web = nullptr);
     quint16 ServerPort() const;
+    std::vector<std::string> ServerAddresses() const;
 
     // What Reload() did, by unit name: kept (the same in every field), changed, added, removed.
     struct ReloadCounts {
@@ -110,6 +115,7 @@ private:
     void StartScan(const std::shared_ptr<CUnitState>& unit);
     void ScanUnit(CUnitState& unit);
     void Log(const std::string& line) const;
+    CHttpServer& Server(const CHttpServer::Limits& limits, std::shared_ptr<const CWebConfig> web);
     void OnRequest(const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply);
     // The scrape thread: one scrape at a time, for every request waiting when it ends.
     void ScrapeLoop();
