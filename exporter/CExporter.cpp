@@ -1,6 +1,8 @@
 #include "exporter/CExporter.h"
 
 #include "exporter/CMetricsText.h"
+#include "exporter/CProcessCollector.h"
+#include "exporter/CServerCollector.h"
 #include "exporter/CUnitReader.h"
 #include "oidgen/CSensorScan.h"
 #include "oidgen/OidTemplates.h"
@@ -183,7 +185,9 @@ quint16 CExporter::ServerPort() const
 void CExporter::OnRequest(const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply)
 {
     const bool metrics = request.strPath == "/metrics";
-    if (!metrics && request.strPath != "/") {
+    // Health (serving at all) and readiness (the first scans ended), as Prometheus's own are.
+    const bool healthy = request.strPath == "/-/healthy", ready = request.strPath == "/-/ready";
+    if (!metrics && !healthy && !ready && request.strPath != "/") {
         reply->Send(TextResponse(404, "Not found: the units' sensors are at /metrics.\n"));
         return;
     }
@@ -191,6 +195,11 @@ void CExporter::OnRequest(const CHttpServer::Request& request, const std::shared
         CHttpServer::Response response = TextResponse(405, "Only GET and HEAD are served.\n");
         response.headers.emplace_back("Allow", "GET, HEAD");
         reply->Send(std::move(response));
+        return;
+    }
+    if (healthy || ready) {
+        const bool yes = healthy || m_bFirstScansEnded;
+        reply->Send(TextResponse(yes ? 200 : 503, yes ? "OK\n" : "The first scans have not ended.\n"));
         return;
     }
     if (!metrics) {
@@ -309,8 +318,10 @@ void CExporter::Rescan()
 {
     if (m_bStopping)
         return;
+    ++m_nScansPending; // held while the scans start: the first round ends after all of them
     for (const auto& unit : Units())
         StartScan(unit);
+    ScanEnded();
     if (m_nRescanMinutes > 0)
         m_rescanTimer.start(std::chrono::minutes(m_nRescanMinutes));
     else
@@ -339,8 +350,14 @@ void CExporter::StartScan(const std::shared_ptr<CUnitState>& state)
             std::lock_guard lock(state->m_mutex);
             state->m_bScanning = false;
         }
-        --m_nScansPending;
+        ScanEnded();
     });
+}
+
+void CExporter::ScanEnded()
+{
+    if (--m_nScansPending == 0)
+        m_bFirstScansEnded = true;
 }
 
 int CExporter::ScansPending() const
@@ -523,6 +540,9 @@ std::string CExporter::Scrape(CUnitReader::Deadline* deadline)
     }
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     page.Sample("veltrane_scrape_duration_seconds", {}, took.count());
+    CProcessCollector::Collect(page);
+    const CHttpServer::Counts counts = m_pServer ? m_pServer->GetCounts() : CHttpServer::Counts();
+    CServerCollector::Collect(page, m_pServer ? &counts : nullptr);
     return page.Text();
 }
 

@@ -33,10 +33,11 @@ class CWebConfig;
 //
 // Metrics: veltrane_sensor_value, veltrane_unit_up, veltrane_unit_request_seconds,
 // veltrane_unit_error_code, veltrane_unit_sensors, veltrane_unit_scan_success and
-// veltrane_scrape_duration_seconds. No community ever appears in a page or a log line.
+// veltrane_scrape_duration_seconds, then CProcessCollector's and CServerCollector's. No community
+// ever appears in a page or a log line.
 //
-// HTTP: GET or HEAD on /metrics and on / (a page that links to /metrics), 404 or 405 for the
-// rest, with the bounds of CHttpServer. At most one scrape runs at a time: requests that come
+// HTTP: GET or HEAD on /metrics, on / (a page that links to /metrics), /-/healthy (200) and
+// /-/ready (200 once the first scans ended, 503 before), 404 or 405 for the rest, with the bounds of CHttpServer. At most one scrape runs at a time: requests that come
 // while it runs wait for it and all get its page. A scrape ends by its deadline: the slowest
 // unit's time-out x (resends + 1) from the sends and a little, brought forward to Prometheus's
 // X-Prometheus-Scrape-Timeout-Seconds (less a margin) of any request waiting for it; a unit
@@ -114,6 +115,7 @@ private:
     // Queues a scan of the unit unless one is queued or running.
     void StartScan(const std::shared_ptr<CUnitState>& unit);
     void ScanUnit(CUnitState& unit);
+    void ScanEnded(); // of m_nScansPending's; the last of the first round makes /-/ready 200
     void Log(const std::string& line) const;
     CHttpServer& Server(const CHttpServer::Limits& limits, std::shared_ptr<const CWebConfig> web);
     void OnRequest(const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply);
@@ -147,4 +149,5 @@ private:
     QTimer m_rescanTimer;
     std::atomic<int> m_nScansPending {0};
     std::atomic<bool> m_bStopping {false};
+    std::atomic<bool> m_bFirstScansEnded {false};
 };

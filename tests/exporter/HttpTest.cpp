@@ -97,6 +97,8 @@ TEST(ExporterHttp, HostileRequestsGetTheirRefusalAndNeverAPage)
         {"HEAD metrics: headers alone", "HEAD /metrics HTTP/1.1\r\nHost: e\r\nConnection: close\r\n\r\n", 200,
          "text/plain; version=0.0.4"},
         {"landing page links /metrics", Get("/"), 200, "<a href=\"/metrics\">"},
+        {"healthy while serving", Get("/-/healthy"), 200, "OK"},
+        {"not ready before the first scans", Get("/-/ready"), 503, ""},
         {"HEAD landing page", "HEAD / HTTP/1.1\r\nHost: e\r\nConnection: close\r\n\r\n", 200, ""},
         {"unknown path", Get("/metric"), 404, ""},
         {"path climbing out", Get("/../metrics"), 404, ""},
@@ -124,6 +126,8 @@ TEST(ExporterHttp, HostileRequestsGetTheirRefusalAndNeverAPage)
     // HEAD gives the headers alone.
     EXPECT_EQ(Body(Exchange(from, served.strAddress, served.nPort, rows[3].request)), "");
     EXPECT_EQ(Status(Exchange(from, served.strAddress, served.nPort, Get("/metrics"))), 200) << "still serving";
+    exporter.Rescan(); // no unit: the first scans end at once
+    EXPECT_EQ(Status(Exchange(from, served.strAddress, served.nPort, Get("/-/ready"))), 200);
 }
 
 TEST(ExporterHttp, ConnectionHogsAreBoundedWhileAWellBehavedClientIsServed)
@@ -181,6 +185,11 @@ TEST(ExporterHttp, ConnectionHogsAreBoundedWhileAWellBehavedClientIsServed)
         EXPECT_TRUE(closed) << "an idle connection stays open";
     }
     EXPECT_EQ(Status(Exchange(UnitAddress(5), served.strAddress, served.nPort, Get("/metrics"))), 200);
+    const std::string page = exporter.Scrape();
+    for (const char* cap : {"address", "connections"})
+        EXPECT_EQ(LinesStartingWith(page, "veltrane_exporter_http_connections_refused_total{cap=\"" + std::string(cap)),
+                  std::vector<std::string>{"veltrane_exporter_http_connections_refused_total{cap=\"" + std::string(cap) +
+                                           "\"} 1"});
     EXPECT_EQ(Status(Exchange(goodAddress, served.strAddress, served.nPort, Get("/metrics"))), 200);
 }
 

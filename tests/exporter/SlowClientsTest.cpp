@@ -177,6 +177,9 @@ TEST(SlowClients, DrippingOrIdleConnectionsFromManyAddressesNeverDelayAScrape)
             return true;
         }, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(late - std::chrono::steady_clock::now()).count())))
             << "a connection outlived its header deadline";
+        EXPECT_EQ(LinesStartingWith(exporter.Scrape(), "veltrane_exporter_http_header_deadline_closed_total"),
+                  std::vector<std::string>{"veltrane_exporter_http_header_deadline_closed_total " +
+                                           std::to_string(kAttackers)});
     }
     gnutls_certificate_free_credentials(credentials);
 }
