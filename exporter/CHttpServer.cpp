@@ -1,6 +1,7 @@
 #include "exporter/CHttpServer.h"
 
 #include "exporter/CConnectionGuard.h"
+#include "exporter/Gzip.h"
 #include "exporter/CPasswordCheck.h"
 #include "exporter/CWebConfig.h"
 
@@ -71,6 +72,7 @@ struct CHttpServer::Exchange : CHttpServer::Reply {
 
     void Send(Response answer) override
     {
+        server.Encode(answer, bGzip); // before the lock: a large page takes a while
         std::lock_guard lock(mutex);
         if (response || stage == Stage::Ended || stage == Stage::Answered)
             return;
@@ -102,11 +104,14 @@ struct CHttpServer::Exchange : CHttpServer::Reply {
     Stage stage = Stage::Received;
     std::unique_ptr<Response> response;
     bool bPassed = false; // once Checked
+    bool bGzip = false;   // the client takes gzip; set before anyone holds the exchange
 };
 
 struct CHttpServer::Callbacks {
-    static void Queue(MHD_Connection* connection, const Response& answer)
+    static void Queue(CHttpServer& server, MHD_Connection* connection, const Response& answer)
     {
+        if (answer.nStatus >= 100 && static_cast<std::size_t>(answer.nStatus) < server.m_requests.size())
+            ++server.m_requests[static_cast<std::size_t>(answer.nStatus)];
         MHD_Response* response = nullptr;
         if (answer.pSharedBody) {
             auto* hold = new std::shared_ptr<const std::string>(answer.pSharedBody);
@@ -149,6 +154,9 @@ struct CHttpServer::Callbacks {
                 !ClientCertificateAccepted(connection, server.m_pWeb->TlsSettings().clientAuth))
                 return MHD_NO;
             auto exchange = std::make_shared<Exchange>(server, connection);
+            const char* encodings =
+                MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_ACCEPT_ENCODING);
+            exchange->bGzip = encodings && gzip::Accepted(encodings);
             *state = new std::shared_ptr<Exchange>(exchange); // freed by OnCompleted
             {
                 std::lock_guard lock(server.m_mutex);
@@ -162,7 +170,7 @@ struct CHttpServer::Callbacks {
             if (body) {
                 // Refused before a byte of it is read; the connection closes after the answer.
                 exchange->stage = Stage::Answered;
-                Queue(connection, Response{MHD_HTTP_CONTENT_TOO_LARGE, "text/plain; charset=utf-8",
+                Queue(server, connection, Response{MHD_HTTP_CONTENT_TOO_LARGE, "text/plain; charset=utf-8",
                                            "Requests with a body are refused.\n", {}, {}});
             }
             return MHD_YES;
@@ -175,14 +183,14 @@ struct CHttpServer::Callbacks {
             if (exchange.stage == Stage::Resumed) {
                 --server.m_nSuspended;
                 exchange.stage = Stage::Answered;
-                Queue(connection, *exchange.response);
+                Queue(server, connection, *exchange.response);
                 return MHD_YES;
             }
             if (exchange.stage == Stage::Checked) {
                 --server.m_nSuspended;
                 if (!exchange.bPassed) {
                     exchange.stage = Stage::Answered;
-                    Queue(connection, Unauthorized());
+                    Queue(server, connection, Unauthorized());
                     return MHD_YES;
                 }
             } else if (exchange.stage != Stage::Received) {
@@ -201,7 +209,7 @@ struct CHttpServer::Callbacks {
                                                       &size) != MHD_YES ||
                         !value) {
                         exchange.stage = Stage::Answered;
-                        Queue(connection, Unauthorized());
+                        Queue(server, connection, Unauthorized());
                         return MHD_YES;
                     }
                     const std::shared_ptr<Exchange> holder = *static_cast<std::shared_ptr<Exchange>*>(*state);
@@ -216,7 +224,7 @@ struct CHttpServer::Callbacks {
                         return MHD_YES;
                     case CPasswordCheck::Outcome::kStopped:
                         exchange.stage = Stage::Answered;
-                        Queue(connection, Response{MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=utf-8",
+                        Queue(server, connection, Response{MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=utf-8",
                                                    "Stopping.\n", {}, {}});
                         return MHD_YES;
                     case CPasswordCheck::Outcome::kPassed:
@@ -246,7 +254,7 @@ struct CHttpServer::Callbacks {
         std::lock_guard lock(exchange.mutex);
         if (exchange.response) {
             exchange.stage = Stage::Answered;
-            Queue(connection, *exchange.response);
+            Queue(server, connection, *exchange.response);
         } else {
             exchange.stage = Stage::Suspended;
             ++server.m_nSuspended;
@@ -258,10 +266,6 @@ struct CHttpServer::Callbacks {
     static void OnCompleted(void* cls, MHD_Connection* connection, void** state, MHD_RequestTerminationCode toe)
     {
         auto& server = *static_cast<CHttpServer*>(cls);
-        // Answers libmicrohttpd gave itself (431, 414, 505, ...) are counted here too.
-        const MHD_ConnectionInfo* status = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS);
-        if (status && status->http_status >= 100 && status->http_status < server.m_requests.size())
-            ++server.m_requests[status->http_status];
         if (toe == MHD_REQUEST_TERMINATED_COMPLETED_OK)
             server.m_pGuard->Answered(SocketContext(connection), CConnectionGuard::Clock::now());
         auto* holder = static_cast<std::shared_ptr<Exchange>*>(*state);
@@ -419,6 +423,33 @@ bool CHttpServer::Adopt(int fd, std::string& error)
     else
         m_loop = std::thread(&CHttpServer::Loop, this);
     return true;
+}
+
+void CHttpServer::Encode(Response& response, bool gzip)
+{
+    const std::string& body = response.pSharedBody ? *response.pSharedBody : response.strBody;
+    if (body.size() < kGzipFrom)
+        return;
+    response.headers.emplace_back(MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT_ENCODING);
+    if (!gzip)
+        return;
+    std::shared_ptr<const std::string> packed;
+    if (response.pSharedBody) {
+        // The page every waiting client gets is compressed once, for all of them.
+        std::lock_guard lock(m_gzipMutex);
+        if (m_gzipSource.lock() != response.pSharedBody) {
+            m_pGzipped = std::make_shared<const std::string>(gzip::Compress(body));
+            m_gzipSource = response.pSharedBody;
+        }
+        packed = m_pGzipped;
+    } else {
+        packed = std::make_shared<const std::string>(gzip::Compress(body));
+    }
+    if (packed->empty())
+        return; // zlib failed: the body goes as it is
+    response.pSharedBody = std::move(packed);
+    response.strBody.clear();
+    response.headers.emplace_back(MHD_HTTP_HEADER_CONTENT_ENCODING, "gzip");
 }
 
 void CHttpServer::Wake()

@@ -28,7 +28,8 @@ struct sockaddr;
 // included), the time a kept-alive connection may sit idle, and the memory of one request
 // (request line and headers). A request with a body is refused (413) before the handler sees
 // it. Everything else goes to the handler, on the server's own thread, which answers at once
-// or later, from any thread, through the request's Reply. One thread polls every connection of
+// or later, from any thread, through the request's Reply; a body goes gzipped to a client that
+// asks (Accept-Encoding), a shared one compressed once for all. One thread polls every connection of
 // every listening socket (epoll), so thousands of connections cost little.
 //
 // A request answered later is suspended meanwhile (libmicrohttpd then neither reads nor writes
@@ -55,7 +56,7 @@ public:
 
     // What the server did so far, for its own metrics.
     struct Counts {
-        std::vector<std::pair<int, std::uint64_t>> requests; // answers by status code, in code order
+        std::vector<std::pair<int, std::uint64_t>> requests; // answers by status code (Queue counts them), in code order
         std::uint64_t nRefusedAtConnectionCap = 0;
         std::uint64_t nRefusedAtAddressCap = 0;
         std::uint64_t nClosedAtHeaderDeadline = 0;
@@ -121,6 +122,9 @@ private:
     // header deadline, until m_bLoopEnds.
     void Loop();
     void Wake();
+    // Answers of kGzipFrom bytes or more vary by Accept-Encoding; gzip: compressed.
+    void Encode(Response& response, bool gzip);
+    static constexpr std::size_t kGzipFrom = 256;
 
     Handler m_handler;
     const Limits m_limits;
@@ -131,11 +135,14 @@ private:
     std::atomic<bool> m_bLoopEnds {false};
     std::thread m_loop;
     std::unique_ptr<CConnectionGuard> m_pGuard; // used on the loop's thread
-    std::array<std::atomic<std::uint64_t>, 600> m_requests {}; // answers by status code
+    std::array<std::atomic<std::uint64_t>, 600> m_requests {}; // answers by status code (Queue counts them)
     std::mutex m_mutex; // guards the two below
     std::set<std::shared_ptr<Exchange>> m_live; // requests not ended yet
     std::unique_ptr<Response> m_pLast;          // set by Stop: the answer to everything from then on
     std::atomic<int> m_nSuspended {0};
 
     std::unique_ptr<CPasswordCheck> m_pPasswords; // with basic_auth_users
+    std::mutex m_gzipMutex; // guards the two below: the last shared body compressed
+    std::weak_ptr<const std::string> m_gzipSource;
+    std::shared_ptr<const std::string> m_pGzipped;
 };

@@ -10,7 +10,7 @@ void CServerCollector::Collect(CMetricsText& page, const CHttpServer::Counts* co
     page.Sample("veltrane_exporter_build_info", {{"version", VELTRANE_VERSION}}, 1);
     if (!counts)
         return;
-    page.Counter("veltrane_exporter_http_requests_total", "HTTP answers given, by status code.");
+    page.Counter("veltrane_exporter_http_requests_total", "HTTP answers the exporter gave, by status code (not those libmicrohttpd gives itself: 400, 414, 431, 505).");
     for (const auto& [code, count] : counts->requests)
         page.Sample("veltrane_exporter_http_requests_total", {{"code", std::to_string(code)}}, static_cast<double>(count));
     page.Counter("veltrane_exporter_http_connections_refused_total",

@@ -91,6 +91,8 @@ TEST(ExporterHttp, HostileRequestsGetTheirRefusalAndNeverAPage)
     const std::string big(20000, 'a');
     const std::vector<Row> rows{
         {"metrics", Get("/metrics"), 200, "veltrane_scrape_duration_seconds"},
+        {"metrics gzipped when asked", Get("/metrics", "Accept-Encoding: deflate, gzip;q=0.5\r\n"), 200,
+         "Content-Encoding: gzip"},
         {"metrics, query ignored", Get("/metrics?debug=1"), 200, "veltrane_scrape_duration_seconds"},
         {"metrics, bad scrape time-out", Get("/metrics", "X-Prometheus-Scrape-Timeout-Seconds: nan\r\n"), 200,
          "veltrane_scrape_duration_seconds"},
@@ -124,7 +126,7 @@ TEST(ExporterHttp, HostileRequestsGetTheirRefusalAndNeverAPage)
         }
     }
     // HEAD gives the headers alone.
-    EXPECT_EQ(Body(Exchange(from, served.strAddress, served.nPort, rows[3].request)), "");
+    EXPECT_EQ(Body(Exchange(from, served.strAddress, served.nPort, rows[4].request)), "");
     EXPECT_EQ(Status(Exchange(from, served.strAddress, served.nPort, Get("/metrics"))), 200) << "still serving";
     exporter.Rescan(); // no unit: the first scans end at once
     EXPECT_EQ(Status(Exchange(from, served.strAddress, served.nPort, Get("/-/ready"))), 200);
