@@ -5,10 +5,12 @@
 # discovery scan ended, then, over SCRAPES (default 20) scrapes of all units at once: the scrape
 # time against the slowest unit's request time in the same scrape, and against one unit scraped
 # alone (the baseline, measured in the same run), then the exporter's CPU time (per scrape and
-# per unit per scrape) and resident memory. Then the same exporter probed as Prometheus probes
-# it (bench_probe): one /probe of one unit, SCRAPES times, against the unit's own request time
-# in the same answer, and every unit probed once, 50 probes at a time, with the exporter's CPU
-# time per probe (a few probes alone take less than the clock's tick). Nothing asserts on time.
+# per unit per scrape) and resident memory, the page's size without and with gzip and the time a
+# client waits for it each way (curl's total, the compression included). Then the same exporter
+# probed as Prometheus probes it (bench_probe): one /probe of one unit, SCRAPES times, against
+# the unit's own request time in the same answer, and every unit probed once, 50 probes at a
+# time, with the exporter's CPU time per probe (a few probes alone take less than the clock's
+# tick). Nothing asserts on time.
 # Needs root (the units listen on port 161):
 #   sudo scripts/isolated bench/exporter-scrape.sh [COUNT [DELAY]]
 # BUILD_DIR selects the build (default build/).
@@ -114,6 +116,20 @@ all=$(cut -d' ' -f1 "$work/all.txt" | median)
 slowest=$(cut -d' ' -f2 "$work/all.txt" | median)
 up=$(cut -d' ' -f3 "$work/all.txt" | sort -n | head -1)
 
+# The page both ways, as a client gets it: its bytes and the time until the last one came.
+page_both_ways() {
+  for _ in $(seq "$scrapes"); do
+    sleep 1.05
+    curl -s -o /dev/null "$@" -w '%{size_download} %{time_total}\n' "http://127.77.255.1:9811/metrics"
+  done
+}
+page_both_ways >"$work/plain.txt"
+page_both_ways -H 'Accept-Encoding: gzip' >"$work/gzip.txt"
+plain_bytes=$(cut -d' ' -f1 "$work/plain.txt" | median)
+gzip_bytes=$(cut -d' ' -f1 "$work/gzip.txt" | median)
+plain_seconds=$(cut -d' ' -f2 "$work/plain.txt" | median)
+gzip_seconds=$(cut -d' ' -f2 "$work/gzip.txt" | median)
+
 echo "exporter scrape: $units units, $delay ms answer delay, 4 OIDs each, $scrapes scrapes (medians)"
 printf '  first scans of all units:  %.1f s\n' "$scan_seconds"
 printf '  one unit alone:            scrape %.4f s\n' "$one"
@@ -127,6 +143,10 @@ printf '  exporter CPU time:         %.3f s for %d scrapes (%.1f ms each)\n' \
 printf '  CPU per unit per scrape:   %.1f µs\n' \
   "$(awk -v a="$cpu_after" -v b="$cpu_before" -v n="$scrapes" -v u="$units" 'BEGIN { print (a - b) * 1e6 / n / u }')"
 echo "  exporter memory:           $(memory "$pid")"
+printf '  page:                      %.0f bytes; gzipped %.0f bytes (%.1f %%)\n' "$plain_bytes" "$gzip_bytes" \
+  "$(awk -v g="$gzip_bytes" -v p="$plain_bytes" 'BEGIN { print 100 * g / p }')"
+printf '  page as a client waits:    %.4f s plain, %.4f s gzipped (gzipped / plain %.2f)\n' "$plain_seconds" \
+  "$gzip_seconds" "$(awk -v g="$gzip_seconds" -v p="$plain_seconds" 'BEGIN { print g / p }')"
 
 # Prometheus-style: one target per probe, on the exporter serving all units.
 for i in $(seq 0 $((units - 1))); do address "$i"; done >"$work/targets.txt"

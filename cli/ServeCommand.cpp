@@ -1,6 +1,6 @@
-// veltrane-cli serve [--listen ADDRESS:PORT] [--web.config.file FILE] CONFIG: the units of CONFIG
-// as Prometheus metrics over HTTP (or HTTPS with users, from FILE), until SIGINT or SIGTERM;
-// SIGHUP reads CONFIG again and scans every unit.
+// veltrane-cli serve [--web.listen-address ADDRESS:PORT]... [--web.systemd-socket]
+// [--web.config.file FILE] CONFIG: the units of CONFIG as Prometheus metrics over HTTP (or HTTPS
+// with users, from FILE), until SIGINT or SIGTERM; SIGHUP reads CONFIG again and scans every unit.
 #include "cli/CliSupport.h"
 #include "cli/SignalWatcher.h"
 #include "exporter/CExporter.h"
@@ -10,10 +10,16 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <systemd/sd-daemon.h>
+
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <mutex>
+#include <sys/socket.h>
+#include <vector>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,6 +73,64 @@ bool RaiseDescriptorLimit(unsigned long needed, QString& error)
     return true;
 }
 
+// The connections the HTTP side may hold: what the open-file limit leaves once the units, the
+// scans and a margin have their share (so the SNMP sockets always keep theirs), the soft limit
+// raised as far as the most connections need or the hard limit allows. 0, with error, when
+// fewer than kFewestConnections would be left.
+unsigned ConnectionCap(const CExporterConfig& config, QString& error)
+{
+    constexpr unsigned kFewestConnections = 64;
+    const unsigned most = CHttpServer::Limits().nConnections;
+    CHttpServer::Limits none;
+    none.nConnections = 0;
+    const unsigned long base = CExporter::DescriptorsNeeded(config, none);
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return most;
+    const rlim_t wanted = base + most;
+    if (limit.rlim_cur < wanted) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(limit.rlim_max, wanted);
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    if (limit.rlim_cur < base + kFewestConnections) {
+        error = QStringLiteral("serving these units needs %1 open files, but the hard limit is %2: raise it "
+                               "(LimitNOFILE= in the systemd unit, or ulimit -Hn) or serve fewer units")
+                    .arg(base + kFewestConnections)
+                    .arg(static_cast<qulonglong>(limit.rlim_max));
+        return 0;
+    }
+    return static_cast<unsigned>(std::min<rlim_t>(most, limit.rlim_cur - base));
+}
+
+// The listening sockets systemd passed (socket activation), each checked to be a listening TCP
+// socket. Empty, with error, when there are none or one is something else.
+std::vector<int> SystemdSockets(QString& error)
+{
+    const int count = ::sd_listen_fds(1);
+    if (count <= 0) {
+        error = count < 0 ? QStringLiteral("--web.systemd-socket: cannot take the sockets from systemd: %1")
+                                .arg(QString::fromLocal8Bit(std::strerror(-count)))
+                          : QStringLiteral("--web.systemd-socket: systemd passed no socket (LISTEN_FDS); start "
+                                           "the exporter through its socket unit");
+        return {};
+    }
+    std::vector<int> fds;
+    for (int fd = SD_LISTEN_FDS_START; fd < SD_LISTEN_FDS_START + count; ++fd) {
+        if (::sd_is_socket(fd, AF_UNSPEC, SOCK_STREAM, 1) <= 0) {
+            error = QStringLiteral("--web.systemd-socket: socket %1 from systemd is not a listening TCP socket "
+                                   "(ListenStream= in the socket unit)")
+                        .arg(fd - SD_LISTEN_FDS_START + 1);
+            for (int open = SD_LISTEN_FDS_START; open < SD_LISTEN_FDS_START + count; ++open)
+                ::close(open);
+            return {};
+        }
+        fds.push_back(fd);
+    }
+    return fds;
+}
+
 } // namespace
 
 int RunServe(const QStringList& args)
@@ -80,8 +144,8 @@ int RunServe(const QStringList& args)
         "uses the last completed list. SIGHUP reads CONFIG again, with the same checks as at start:\n"
         "units added or changed are served from the next scrape, units removed leave the page, and\n"
         "every unit is scanned again (unchanged ones keep their list until then); a CONFIG that\n"
-        "fails the checks is logged and the units loaded before stay. --listen is read only at start:\n"
-        "changing it needs a restart. SIGINT or SIGTERM stop it (status 0) within 2 s. One scrape\n"
+        "fails the checks is logged and the units loaded before stay. The listening addresses are read\n"
+        "only at start: changing them needs a restart. SIGINT or SIGTERM stop it (status 0) within 2 s. One scrape\n"
         "runs at a time, shared by every request that comes meanwhile; it ends by its deadline (the\n"
         "slowest unit's time-out x (retries + 1), brought forward by Prometheus's\n"
         "X-Prometheus-Scrape-Timeout-Seconds), a unit still silent then reading as error code 41.\n"
@@ -89,8 +153,11 @@ int RunServe(const QStringList& args)
         "(&auth=NAME: also an address inside \"probeTargets\", read with the community of that entry\n"
         "of \"auths\"); its deadline is X-Prometheus-Scrape-Timeout-Seconds less --timeout-offset.\n"
         "GET /targets lists the units for Prometheus's http_sd_configs.\n"
-        "HTTP: GET or HEAD on /metrics, /probe, /targets and /; at most 64 connections, 8 per address, 30 s idle,\n"
-        "16 KiB of request headers, no request body. Log lines go to\n"
+        "HTTP: GET or HEAD on /metrics, /probe, /targets, /, /-/healthy and /-/ready (200 once the\n"
+        "first scans ended); connections in the thousands (what the open-file limit leaves beside the\n"
+        "units' sockets), 8 per address, one over a cap closed at once; the request line and headers\n"
+        "within --web.read-header-timeout of the connection's start; 30 s idle; 16 KiB of request\n"
+        "headers; no request body; gzip when asked. Log lines go to\n"
         "standard error; no community is ever printed or served.\n"
         "\n"
         "--web.config.file FILE (the YAML of Prometheus's exporter toolkit, not writable by other\n"
@@ -113,12 +180,23 @@ int RunServe(const QStringList& args)
         "veltrane_unit_sensors, veltrane_unit_scan_success (labels unit, address) and\n"
         "veltrane_scrape_duration_seconds."));
     parser.addPositionalArgument(QStringLiteral("CONFIG"), QStringLiteral("The units to serve (JSON)."));
-    const QCommandLineOption listen({QStringLiteral("l"), QStringLiteral("listen")},
-                                    QStringLiteral("The HTTP address and port (default %1); a restart changes it, "
-                                                   "SIGHUP does not.")
+    const QCommandLineOption listen({QStringLiteral("web.listen-address"), QStringLiteral("listen"), QStringLiteral("l")},
+                                    QStringLiteral("An HTTP address and port (default %1), such as [::1]:9811; may be "
+                                                   "given more than once. A restart changes it, SIGHUP does not.")
                                         .arg(kDefaultListen),
                                     QStringLiteral("ADDRESS:PORT"), QString::fromLatin1(kDefaultListen));
     parser.addOption(listen);
+    const QCommandLineOption systemdSocket(
+        QStringLiteral("web.systemd-socket"),
+        QStringLiteral("Serve the listening sockets systemd passes (socket activation) instead of "
+                       "--web.listen-address."));
+    parser.addOption(systemdSocket);
+    const QCommandLineOption headerTimeout(
+        QStringLiteral("web.read-header-timeout"),
+        QStringLiteral("Seconds a connection has for its request line and headers, from its start (TLS "
+                       "handshake included), whatever it drips (default 10); later ones are closed."),
+        QStringLiteral("SECONDS"), QStringLiteral("10"));
+    parser.addOption(headerTimeout);
     const QCommandLineOption webConfigOption(
         QStringLiteral("web.config.file"),
         QStringLiteral("TLS and users (Prometheus's web configuration, YAML); read at start only."),
@@ -138,16 +216,30 @@ int RunServe(const QStringList& args)
     if (const auto status = cli::Parse(parser, args, 1))
         return *status;
 
-    QHostAddress address;
-    quint16 port = 0;
-    if (!ParseListen(parser.value(listen), address, port))
+    std::vector<std::pair<QHostAddress, quint16>> addresses;
+    for (const QString& text : parser.values(listen)) {
+        QHostAddress address;
+        quint16 port = 0;
+        if (!ParseListen(text, address, port))
+            return cli::Fail(args,
+                             QStringLiteral("--listen \"%1\" is not ADDRESS:PORT, such as 127.0.0.1:9811 or [::1]:9811")
+                                 .arg(text),
+                             cli::kExitUsage);
+        addresses.emplace_back(address, port);
+    }
+    CHttpServer::Limits limits;
+    QString seconds = parser.value(headerTimeout);
+    if (seconds.endsWith('s'))
+        seconds.chop(1);
+    bool numeric = false;
+    limits.nHeaderSeconds = seconds.toUInt(&numeric);
+    if (!numeric || limits.nHeaderSeconds < 1 || limits.nHeaderSeconds > 3600)
         return cli::Fail(args,
-                         QStringLiteral("--listen \"%1\" is not ADDRESS:PORT, such as 127.0.0.1:9811 or [::1]:9811")
-                             .arg(parser.value(listen)),
+                         QStringLiteral("--web.read-header-timeout \"%1\" is not a number of seconds from 1 to 3600")
+                             .arg(parser.value(headerTimeout)),
                          cli::kExitUsage);
 
     CExporter::ProbeLimits probeLimits;
-    bool numeric = false;
     const double offset = parser.value(timeoutOffset).toDouble(&numeric);
     if (!numeric || !(offset >= 0 && offset <= 60))
         return cli::Fail(args, QStringLiteral("--timeout-offset must be a number of seconds from 0 to 60"),
@@ -193,8 +285,17 @@ int RunServe(const QStringList& args)
         web = std::move(loadedWeb);
     }
 
-    if (!RaiseDescriptorLimit(CExporter::DescriptorsNeeded(config, CHttpServer::Limits()), error))
+    limits.nConnections = ConnectionCap(config, error);
+    if (limits.nConnections == 0)
         return cli::Fail(args, error, cli::kExitFileError);
+    std::vector<int> sockets;
+    if (parser.isSet(systemdSocket)) {
+        sockets = SystemdSockets(error);
+        if (sockets.empty())
+            return cli::Fail(args, error, cli::kExitUsage);
+        if (parser.isSet(listen))
+            cli::PrintErr(prefix + "--web.listen-address is not used with --web.systemd-socket");
+    }
     cli::SignalWatcher watcher;
     if (!watcher.Install())
         return cli::Fail(args, QStringLiteral("cannot watch for SIGINT, SIGTERM and SIGHUP"), cli::kExitFileError);
@@ -205,19 +306,25 @@ int RunServe(const QStringList& args)
         cli::PrintErr(prefix + cli::Printable(line));
     });
     exporter.SetProbeLimits(probeLimits);
-    if (!exporter.Listen(address, port, error, CHttpServer::Limits(), web))
-        return cli::Fail(args, error, cli::kExitUsage);
-    cli::PrintErr(prefix + QStringLiteral("serving %1 units at %2://%3/metrics%4")
+    for (const int fd : sockets)
+        if (!exporter.ListenOn(fd, error, limits, web))
+            return cli::Fail(args, error, cli::kExitUsage);
+    for (const auto& [address, port] : sockets.empty() ? addresses : decltype(addresses)())
+        if (!exporter.Listen(address, port, error, limits, web))
+            return cli::Fail(args, error, cli::kExitUsage);
+    QStringList urls;
+    for (const std::string& where : exporter.ServerAddresses())
+        urls << (web && web->HasTls() ? "https://" : "http://") + QString::fromStdString(where) + "/metrics";
+    cli::PrintErr(prefix + QStringLiteral("serving %1 units at %2%3%4")
                                .arg(config.m_units.size())
-                               .arg(web && web->HasTls() ? QStringLiteral("https") : QStringLiteral("http"))
-                               .arg(parser.value(listen).section(':', 0, -2) + ':' +
-                                    QString::number(exporter.ServerPort()))
+                               .arg(urls.join(", "))
+                               .arg(sockets.empty() ? QString() : QStringLiteral(" (sockets from systemd)"))
                                .arg(web && web->RequiresAuth() ? QStringLiteral(" (user and password needed)")
                                                                : QString())
                                .toStdString());
     exporter.Rescan();
 
-    QObject::connect(&watcher, &cli::SignalWatcher::Received, [&exporter, &prefix, &path, mutex](int number) {
+    QObject::connect(&watcher, &cli::SignalWatcher::Received, [&exporter, &prefix, &path, &limits, mutex](int number) {
         if (number != SIGHUP) {
             QCoreApplication::quit();
             return;
@@ -237,7 +344,7 @@ int RunServe(const QStringList& args)
             return;
         }
         QString limitError;
-        if (!RaiseDescriptorLimit(CExporter::DescriptorsNeeded(reloaded, CHttpServer::Limits()), limitError)) {
+        if (!RaiseDescriptorLimit(CExporter::DescriptorsNeeded(reloaded, limits), limitError)) {
             print(limitError + "; still serving the units loaded before");
             return;
         }

@@ -1,6 +1,8 @@
 #include "exporter/CExporter.h"
 
 #include "exporter/CMetricsWriter.h"
+#include "exporter/CProcessCollector.h"
+#include "exporter/CServerCollector.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -133,18 +135,40 @@ bool CExporter::Listen(const QHostAddress& address, quint16 port, QString& error
         error = "cannot listen on " + where + ": not an IPv4 or IPv6 address";
         return false;
     }
-    auto server = std::make_unique<CHttpServer>(
-        [this](const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply) {
-            OnRequest(request, reply);
-        },
-        limits, std::move(web));
     std::string why;
-    if (!server->Listen(reinterpret_cast<const sockaddr*>(&socketAddress), why)) {
+    if (!Server(limits, std::move(web)).Listen(reinterpret_cast<const sockaddr*>(&socketAddress), why)) {
         error = "cannot listen on " + where + ": " + QString::fromStdString(why);
         return false;
     }
-    m_pServer = std::move(server);
     return true;
+}
+
+bool CExporter::ListenOn(int fd, QString& error, const CHttpServer::Limits& limits,
+                         std::shared_ptr<const CWebConfig> web)
+{
+    std::string why;
+    if (!Server(limits, std::move(web)).Adopt(fd, why)) {
+        error = "cannot serve the socket from systemd: " + QString::fromStdString(why);
+        return false;
+    }
+    return true;
+}
+
+// One server for every listening socket, so the caps hold across them all.
+CHttpServer& CExporter::Server(const CHttpServer::Limits& limits, std::shared_ptr<const CWebConfig> web)
+{
+    if (!m_pServer)
+        m_pServer = std::make_unique<CHttpServer>(
+            [this](const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply) {
+                OnRequest(request, reply);
+            },
+            limits, std::move(web));
+    return *m_pServer;
+}
+
+std::vector<std::string> CExporter::ServerAddresses() const
+{
+    return m_pServer ? m_pServer->Addresses() : std::vector<std::string>{};
 }
 
 quint16 CExporter::ServerPort() const
@@ -155,7 +179,9 @@ quint16 CExporter::ServerPort() const
 void CExporter::OnRequest(const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply)
 {
     const std::string& path = request.strPath;
-    if (path != "/metrics" && path != "/" && path != "/probe" && path != "/targets") {
+    // Health (serving at all) and readiness (the first scans ended), as Prometheus's own are.
+    const bool healthy = path == "/-/healthy", ready = path == "/-/ready";
+    if (path != "/metrics" && path != "/" && path != "/probe" && path != "/targets" && !healthy && !ready) {
         reply->Send(TextResponse(404, "Not found: the units' sensors are at /metrics, one unit's at "
                                       "/probe?target=..., the units at /targets.\n"));
         return;
@@ -166,7 +192,10 @@ void CExporter::OnRequest(const CHttpServer::Request& request, const std::shared
         reply->Send(std::move(response));
         return;
     }
-    if (path == "/metrics")
+    if (healthy || ready) {
+        const bool yes = healthy || m_units.FirstScansEnded();
+        reply->Send(TextResponse(yes ? 200 : 503, yes ? "OK\n" : "The first scans have not ended.\n"));
+    } else if (path == "/metrics")
         OnMetrics(request, reply);
     else if (path == "/probe")
         OnProbe(request, reply);
@@ -268,6 +297,9 @@ std::string CExporter::Scrape(CUnitReader::Deadline* deadline)
     CMetricsWriter page;
     for (const UnitReading& reading : readings)
         page.Add(reading);
+    CProcessCollector::Collect(page.Page());
+    const CHttpServer::Counts counts = m_pServer ? m_pServer->GetCounts() : CHttpServer::Counts();
+    CServerCollector::Collect(page.Page(), m_pServer ? &counts : nullptr);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     return page.Text(took.count());
 }

@@ -26,13 +26,15 @@ class CWebConfig;
 // the configured units in Prometheus's HTTP service discovery format (JSON), each with labels
 // unit and address.
 //
-// HTTP: GET or HEAD on /metrics, /probe, /targets and / (a page that links to them), 404 or
-// 405 for the rest, 400 for a probe that names no unit it may have, 503 for the probes past
+// HTTP: GET or HEAD on /metrics, /probe, /targets, / (a page that links to them), /-/healthy
+// (200) and /-/ready (200 once the first scans ended, 503 before), 404 or 405 for the rest, 400 for a probe that names no unit it may have, 503 for the probes past
 // the cap on probes in flight, with the bounds of CHttpServer. At most one scrape runs at a time (CScrapeMerger):
 // requests that come while it runs wait for it and all get its page. A scrape ends by its
 // deadline: the slowest unit's time-out x (resends + 1) from the sends and a little, brought
 // forward to Prometheus's X-Prometheus-Scrape-Timeout-Seconds (less a margin) of any request
 // waiting for it; a unit still silent then reads as down with error code 41.
+//
+// /metrics ends with the exporter's own: CProcessCollector's and CServerCollector's metrics.
 class CExporter : public QObject {
     Q_OBJECT
 public:
@@ -57,11 +59,16 @@ public:
     ~CExporter() override;
 
     // Listens for HTTP on address:port (port 0: any free port), over TLS and with users when web
-    // says so. False with error naming both.
+    // says so; called again, on one more address (the first call's limits and web hold for
+    // all). False with error naming both.
     bool Listen(const QHostAddress& address, quint16 port, QString& error,
                 const CHttpServer::Limits& limits = CHttpServer::Limits(),
                 std::shared_ptr<const CWebConfig> web = nullptr);
+    // The same on a socket already listening (from systemd), which the exporter closes.
+    bool ListenOn(int fd, QString& error, const CHttpServer::Limits& limits = CHttpServer::Limits(),
+                  std::shared_ptr<const CWebConfig> web = nullptr);
     quint16 ServerPort() const;
+    std::vector<std::string> ServerAddresses() const;
 
     // See CUnitStates: the units from the next request on, and their scans.
     ReloadCounts Reload(const CExporterConfig& config);
@@ -83,6 +90,7 @@ public:
     bool Shutdown(int waitMs);
 
 private:
+    CHttpServer& Server(const CHttpServer::Limits& limits, std::shared_ptr<const CWebConfig> web);
     void OnRequest(const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply);
     void OnMetrics(const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply);
     void OnProbe(const CHttpServer::Request& request, const std::shared_ptr<CHttpServer::Reply>& reply);

@@ -1,13 +1,18 @@
 #include "exporter/CHttpServer.h"
 
+#include "exporter/CConnectionGuard.h"
+#include "exporter/Gzip.h"
+#include "exporter/CPasswordCheck.h"
 #include "exporter/CWebConfig.h"
 
-#include <gnutls/crypto.h>
 #include <gnutls/gnutls.h>
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +20,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <strings.h>
 #include <thread>
 
@@ -66,6 +72,7 @@ struct CHttpServer::Exchange : CHttpServer::Reply {
 
     void Send(Response answer) override
     {
+        server.Encode(answer, bGzip); // before the lock: a large page takes a while
         std::lock_guard lock(mutex);
         if (response || stage == Stage::Ended || stage == Stage::Answered)
             return;
@@ -75,7 +82,20 @@ struct CHttpServer::Exchange : CHttpServer::Reply {
             // it closes anything), so the connection is still there.
             stage = Stage::Resumed;
             MHD_resume_connection(pConnection);
+            server.Wake(); // the loop polls again, and libmicrohttpd takes the request up
         }
+    }
+
+    // The password check's result: handled when libmicrohttpd calls back.
+    void Checked(bool passed)
+    {
+        std::lock_guard lock(mutex);
+        if (stage != Stage::Checking)
+            return; // answered by Stop, or the client left
+        bPassed = passed;
+        stage = Stage::Checked;
+        MHD_resume_connection(pConnection);
+        server.Wake(); // the loop polls again, and libmicrohttpd takes the request up
     }
 
     CHttpServer& server;
@@ -83,13 +103,15 @@ struct CHttpServer::Exchange : CHttpServer::Reply {
     MHD_Connection* pConnection;
     Stage stage = Stage::Received;
     std::unique_ptr<Response> response;
-    std::string strAuthorization; // while Checking: the header to check
-    bool bPassed = false;         // once Checked
+    bool bPassed = false; // once Checked
+    bool bGzip = false;   // the client takes gzip; set before anyone holds the exchange
 };
 
 struct CHttpServer::Callbacks {
-    static void Queue(MHD_Connection* connection, const Response& answer)
+    static void Queue(CHttpServer& server, MHD_Connection* connection, const Response& answer)
     {
+        if (answer.nStatus >= 100 && static_cast<std::size_t>(answer.nStatus) < server.m_requests.size())
+            ++server.m_requests[static_cast<std::size_t>(answer.nStatus)];
         MHD_Response* response = nullptr;
         if (answer.pSharedBody) {
             auto* hold = new std::shared_ptr<const std::string>(answer.pSharedBody);
@@ -133,12 +155,16 @@ struct CHttpServer::Callbacks {
     {
         auto& server = *static_cast<CHttpServer*>(cls);
         if (!*state) {
+            server.m_pGuard->HeadersIn(SocketContext(connection));
             // No request of a connection without the client certificate asked for is handled:
             // the connection closes without an answer.
             if (server.m_pWeb && server.m_pWeb->HasTls() &&
                 !ClientCertificateAccepted(connection, server.m_pWeb->TlsSettings().clientAuth))
                 return MHD_NO;
             auto exchange = std::make_shared<Exchange>(server, connection);
+            const char* encodings =
+                MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_ACCEPT_ENCODING);
+            exchange->bGzip = encodings && gzip::Accepted(encodings);
             *state = new std::shared_ptr<Exchange>(exchange); // freed by OnCompleted
             {
                 std::lock_guard lock(server.m_mutex);
@@ -152,7 +178,7 @@ struct CHttpServer::Callbacks {
             if (body) {
                 // Refused before a byte of it is read; the connection closes after the answer.
                 exchange->stage = Stage::Answered;
-                Queue(connection, Response{MHD_HTTP_CONTENT_TOO_LARGE, "text/plain; charset=utf-8",
+                Queue(server, connection, Response{MHD_HTTP_CONTENT_TOO_LARGE, "text/plain; charset=utf-8",
                                            "Requests with a body are refused.\n", {}, {}});
             }
             return MHD_YES;
@@ -165,14 +191,14 @@ struct CHttpServer::Callbacks {
             if (exchange.stage == Stage::Resumed) {
                 --server.m_nSuspended;
                 exchange.stage = Stage::Answered;
-                Queue(connection, *exchange.response);
+                Queue(server, connection, *exchange.response);
                 return MHD_YES;
             }
             if (exchange.stage == Stage::Checked) {
                 --server.m_nSuspended;
                 if (!exchange.bPassed) {
                     exchange.stage = Stage::Answered;
-                    Queue(connection, Unauthorized());
+                    Queue(server, connection, Unauthorized());
                     return MHD_YES;
                 }
             } else if (exchange.stage != Stage::Received) {
@@ -191,31 +217,27 @@ struct CHttpServer::Callbacks {
                                                       &size) != MHD_YES ||
                         !value) {
                         exchange.stage = Stage::Answered;
-                        Queue(connection, Unauthorized());
+                        Queue(server, connection, Unauthorized());
                         return MHD_YES;
                     }
-                    std::string authorization(value, size);
-                    if (!server.Remembered(authorization)) {
-                        // Checked on a password thread; the request waits suspended meanwhile.
-                        std::unique_lock checks(server.m_checksMutex);
-                        if (server.m_bChecksEnd) {
-                            checks.unlock();
-                            explicit_bzero(authorization.data(), authorization.size());
-                            exchange.stage = Stage::Answered;
-                            Queue(connection, Response{MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=utf-8",
-                                                       "Stopping.\n", {}, {}});
-                            return MHD_YES;
-                        }
-                        exchange.strAuthorization = std::move(authorization);
+                    const std::shared_ptr<Exchange> holder = *static_cast<std::shared_ptr<Exchange>*>(*state);
+                    // A check queued cannot report before the request is suspended: it waits
+                    // for the exchange's mutex, held here.
+                    switch (server.m_pPasswords->Check(std::string(value, size),
+                                                       [holder](bool passed) { holder->Checked(passed); })) {
+                    case CPasswordCheck::Outcome::kQueued:
                         exchange.stage = Stage::Checking;
                         ++server.m_nSuspended;
                         MHD_suspend_connection(connection);
-                        server.m_checks.push_back(*static_cast<std::shared_ptr<Exchange>*>(*state));
-                        checks.unlock();
-                        server.m_checksWanted.notify_one();
                         return MHD_YES;
+                    case CPasswordCheck::Outcome::kStopped:
+                        exchange.stage = Stage::Answered;
+                        Queue(server, connection, Response{MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=utf-8",
+                                                   "Stopping.\n", {}, {}});
+                        return MHD_YES;
+                    case CPasswordCheck::Outcome::kPassed:
+                        break;
                     }
-                    explicit_bzero(authorization.data(), authorization.size());
                 }
             }
             exchange.stage = Stage::Handling;
@@ -241,7 +263,7 @@ struct CHttpServer::Callbacks {
         std::lock_guard lock(exchange.mutex);
         if (exchange.response) {
             exchange.stage = Stage::Answered;
-            Queue(connection, *exchange.response);
+            Queue(server, connection, *exchange.response);
         } else {
             exchange.stage = Stage::Suspended;
             ++server.m_nSuspended;
@@ -250,9 +272,11 @@ struct CHttpServer::Callbacks {
         return MHD_YES;
     }
 
-    static void OnCompleted(void* cls, MHD_Connection*, void** state, MHD_RequestTerminationCode)
+    static void OnCompleted(void* cls, MHD_Connection* connection, void** state, MHD_RequestTerminationCode toe)
     {
         auto& server = *static_cast<CHttpServer*>(cls);
+        if (toe == MHD_REQUEST_TERMINATED_COMPLETED_OK)
+            server.m_pGuard->Answered(SocketContext(connection), CConnectionGuard::Clock::now());
         auto* holder = static_cast<std::shared_ptr<Exchange>*>(*state);
         if (!holder)
             return;
@@ -273,6 +297,31 @@ struct CHttpServer::Callbacks {
         *state = nullptr;
     }
 
+    static void* SocketContext(MHD_Connection* connection)
+    {
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        return info ? info->socket_context : nullptr;
+    }
+
+    static MHD_Result OnAccept(void* cls, const sockaddr* address, socklen_t)
+    {
+        return static_cast<CHttpServer*>(cls)->m_pGuard->Admit(address) ? MHD_YES : MHD_NO;
+    }
+
+    static void OnConnection(void* cls, MHD_Connection* connection, void** context, MHD_ConnectionNotificationCode code)
+    {
+        CConnectionGuard& guard = *static_cast<CHttpServer*>(cls)->m_pGuard;
+        if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+            guard.Closed(*context);
+            *context = nullptr;
+            return;
+        }
+        const MHD_ConnectionInfo* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        const MHD_ConnectionInfo* address = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        if (fd && address)
+            *context = guard.Started(fd->connect_fd, address->client_addr, CConnectionGuard::Clock::now());
+    }
+
     static void Discard(void*, const char*, va_list) {}
 };
 
@@ -285,75 +334,20 @@ const std::string* CHttpServer::Request::Header(const std::string& name) const
 }
 
 CHttpServer::CHttpServer(Handler handler, Limits limits, std::shared_ptr<const CWebConfig> web)
-    : m_handler(std::move(handler)), m_limits(limits), m_pWeb(std::move(web))
+    : m_handler(std::move(handler)), m_limits(limits), m_pWeb(std::move(web)),
+      m_pGuard(std::make_unique<CConnectionGuard>(
+          limits.nConnections, limits.nPerAddress, std::chrono::seconds(limits.nHeaderSeconds),
+          // A kept-alive connection: silent, the idle time-out closes it; dripping, this does.
+          std::chrono::seconds(limits.nIdleSeconds + limits.nHeaderSeconds)))
 {
-}
-
-void CHttpServer::CheckLoop()
-{
-    while (true) {
-        std::shared_ptr<Exchange> exchange;
-        std::string authorization;
-        {
-            std::unique_lock lock(m_checksMutex);
-            m_checksWanted.wait(lock, [this] { return m_bChecksEnd || !m_checks.empty(); });
-            if (m_bChecksEnd)
-                return;
-            exchange = std::move(m_checks.front());
-            m_checks.pop_front();
-        }
-        {
-            std::lock_guard lock(exchange->mutex);
-            if (exchange->stage != Stage::Checking)
-                continue; // answered by Stop, or the client left
-            authorization.swap(exchange->strAuthorization);
-        }
-        // The same bcrypt work for every header that names a user, known or not, right or wrong.
-        const bool passed = m_pWeb->CheckAuthorization(authorization);
-        if (passed)
-            Remember(authorization);
-        explicit_bzero(authorization.data(), authorization.size());
-        std::lock_guard lock(exchange->mutex);
-        if (exchange->stage != Stage::Checking)
-            continue;
-        exchange->bPassed = passed;
-        exchange->stage = Stage::Checked;
-        MHD_resume_connection(exchange->pConnection);
-    }
-}
-
-std::string CHttpServer::Fingerprint(const std::string& authorization) const
-{
-    unsigned char digest[32];
-    if (gnutls_hmac_fast(GNUTLS_MAC_SHA256, m_strFingerprintKey.data(), m_strFingerprintKey.size(),
-                         authorization.data(), authorization.size(), digest) != 0)
-        return {};
-    return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
-}
-
-bool CHttpServer::Remembered(const std::string& authorization)
-{
-    const std::string fingerprint = Fingerprint(authorization);
-    std::lock_guard lock(m_checksMutex);
-    return !fingerprint.empty() && std::find(m_remembered.begin(), m_remembered.end(), fingerprint) != m_remembered.end();
-}
-
-void CHttpServer::Remember(const std::string& authorization)
-{
-    std::string fingerprint = Fingerprint(authorization);
-    if (fingerprint.empty())
-        return;
-    std::lock_guard lock(m_checksMutex);
-    if (std::find(m_remembered.begin(), m_remembered.end(), fingerprint) != m_remembered.end())
-        return;
-    if (m_remembered.size() >= kRememberedPasswords)
-        m_remembered.pop_front();
-    m_remembered.push_back(std::move(fingerprint));
+    m_nWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
 CHttpServer::~CHttpServer()
 {
     Stop(Response{MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=utf-8", "Stopping.\n", {}, {}});
+    if (m_nWake >= 0)
+        ::close(m_nWake);
 }
 
 bool CHttpServer::Listen(const sockaddr* address, std::string& error)
@@ -369,15 +363,29 @@ bool CHttpServer::Listen(const sockaddr* address, std::string& error)
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (v6)
         ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    if (::bind(fd, address, size) != 0 || ::listen(fd, 64) != 0) {
+    if (::bind(fd, address, size) != 0 || ::listen(fd, SOMAXCONN) != 0) {
         error = std::strerror(errno);
         ::close(fd);
         return false;
     }
-    // One thread of libmicrohttpd's own polls every connection (epoll, so descriptor numbers
-    // above 1024, common beside thousands of SNMP sockets, are served too).
-    unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME;
-    if (v6)
+    return Adopt(fd, error);
+}
+
+bool CHttpServer::Adopt(int fd, std::string& error)
+{
+    sockaddr_storage address {};
+    socklen_t size = sizeof address;
+    if (m_nWake < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        error = m_nWake < 0 ? "cannot make an eventfd" : std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    // Polled by the server's own loop (epoll), which also closes the connections past their
+    // header deadline: libmicrohttpd's own time-out counts from a connection's last byte.
+    unsigned flags = MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
+    if (address.ss_family == AF_INET6)
         flags |= MHD_USE_IPv6;
     // The TLS settings, when there are any; libmicrohttpd reads them at start (m_pWeb keeps them).
     std::vector<MHD_OptionItem> tls;
@@ -398,43 +406,156 @@ bool CHttpServer::Listen(const sockaddr* address, std::string& error)
             tls.push_back({MHD_OPTION_HTTPS_MEM_TRUST, 0, const_cast<char*>(settings.clientCaPem.c_str())});
     }
     tls.push_back({MHD_OPTION_END, 0, nullptr});
-    m_pDaemon = MHD_start_daemon(
-        flags, 0, nullptr, nullptr, &Callbacks::OnAccess, this, MHD_OPTION_LISTEN_SOCKET, fd,
-        MHD_OPTION_CONNECTION_LIMIT, m_limits.nConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT, m_limits.nPerAddress,
-        MHD_OPTION_CONNECTION_TIMEOUT, m_limits.nIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        m_limits.nRequestBytes, MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::OnCompleted, this,
+    // The caps are the guard's, across all listeners; libmicrohttpd's own one is never reached
+    // (reaching it would leave connections waiting unaccepted instead of closed and counted).
+    MHD_Daemon* daemon = MHD_start_daemon(
+        flags, 0, &Callbacks::OnAccept, this, &Callbacks::OnAccess, this, MHD_OPTION_LISTEN_SOCKET, fd,
+        MHD_OPTION_CONNECTION_LIMIT, m_limits.nConnections + 1, MHD_OPTION_CONNECTION_TIMEOUT, m_limits.nIdleSeconds,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_limits.nRequestBytes, MHD_OPTION_NOTIFY_COMPLETED,
+        &Callbacks::OnCompleted, this, MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::OnConnection, this,
         MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::Discard, nullptr, MHD_OPTION_ARRAY, tls.data(), MHD_OPTION_END);
-    if (!m_pDaemon) {
+    if (!daemon) {
         error = m_pWeb && m_pWeb->HasTls()
                     ? "the HTTPS server could not start (the certificate, the key or the TLS versions were not usable)"
                     : "the HTTP server could not start";
         ::close(fd);
         return false;
     }
-    m_nListenSocket = fd;
-    if (m_pWeb && m_pWeb->RequiresAuth()) {
-        m_strFingerprintKey.resize(32);
-        gnutls_rnd(GNUTLS_RND_KEY, m_strFingerprintKey.data(), m_strFingerprintKey.size());
-        for (int i = 0; i < kPasswordThreads; ++i)
-            m_checkThreads.emplace_back(&CHttpServer::CheckLoop, this);
+    {
+        std::lock_guard lock(m_listenMutex);
+        m_listeners.push_back(Listener{fd, daemon});
     }
+    if (!m_pPasswords && m_pWeb && m_pWeb->RequiresAuth())
+        m_pPasswords = std::make_unique<CPasswordCheck>(m_pWeb);
+    if (m_loop.joinable())
+        Wake();
+    else
+        m_loop = std::thread(&CHttpServer::Loop, this);
     return true;
+}
+
+void CHttpServer::Encode(Response& response, bool gzip)
+{
+    const std::string& body = response.pSharedBody ? *response.pSharedBody : response.strBody;
+    if (body.size() < kGzipFrom)
+        return;
+    response.headers.emplace_back(MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT_ENCODING);
+    if (!gzip)
+        return;
+    std::shared_ptr<const std::string> packed;
+    if (response.pSharedBody) {
+        // The page every waiting client gets is compressed once, for all of them.
+        std::lock_guard lock(m_gzipMutex);
+        if (m_gzipSource.lock() != response.pSharedBody) {
+            m_pGzipped = std::make_shared<const std::string>(gzip::Compress(body));
+            m_gzipSource = response.pSharedBody;
+        }
+        packed = m_pGzipped;
+    } else {
+        packed = std::make_shared<const std::string>(gzip::Compress(body));
+    }
+    if (packed->empty())
+        return; // zlib failed: the body goes as it is
+    response.pSharedBody = std::move(packed);
+    response.strBody.clear();
+    response.headers.emplace_back(MHD_HTTP_HEADER_CONTENT_ENCODING, "gzip");
+}
+
+void CHttpServer::Wake()
+{
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(m_nWake, &one, sizeof one);
+}
+
+void CHttpServer::Loop()
+{
+    using Clock = CConnectionGuard::Clock;
+    std::vector<pollfd> polled;
+    std::vector<MHD_Daemon*> daemons;
+    std::optional<Clock::time_point> nextDeadline;
+    while (!m_bLoopEnds) {
+        {
+            std::lock_guard lock(m_listenMutex);
+            daemons.clear();
+            for (const Listener& listener : m_listeners)
+                daemons.push_back(listener.daemon);
+        }
+        polled.assign(1, pollfd{m_nWake, POLLIN, 0});
+        long long waitMs = 1000;
+        for (MHD_Daemon* daemon : daemons) {
+            if (const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_EPOLL_FD))
+                polled.push_back(pollfd{info->epoll_fd, POLLIN, 0});
+            MHD_UNSIGNED_LONG_LONG timeout = 0;
+            if (MHD_get_timeout(daemon, &timeout) == MHD_YES)
+                waitMs = std::min<long long>(waitMs, static_cast<long long>(timeout));
+        }
+        if (nextDeadline) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*nextDeadline - Clock::now()).count();
+            waitMs = std::clamp<long long>(left, 0, waitMs);
+        }
+        ::poll(polled.data(), polled.size(), static_cast<int>(waitMs));
+        if (polled[0].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t got = ::read(m_nWake, &count, sizeof count);
+        }
+        for (MHD_Daemon* daemon : daemons)
+            MHD_run(daemon);
+        nextDeadline = m_pGuard->Sweep(Clock::now());
+    }
 }
 
 std::uint16_t CHttpServer::Port() const
 {
+    std::lock_guard lock(m_listenMutex);
     sockaddr_storage address {};
     socklen_t size = sizeof address;
-    if (m_nListenSocket < 0 || ::getsockname(m_nListenSocket, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+    if (m_listeners.empty() ||
+        ::getsockname(m_listeners.front().fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
         return 0;
     if (address.ss_family == AF_INET6)
         return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
     return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
 }
 
+std::vector<std::string> CHttpServer::Addresses() const
+{
+    std::lock_guard lock(m_listenMutex);
+    std::vector<std::string> addresses;
+    for (const Listener& listener : m_listeners) {
+        sockaddr_storage address {};
+        socklen_t size = sizeof address;
+        char text[INET6_ADDRSTRLEN] = {};
+        if (::getsockname(listener.fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            continue;
+        if (address.ss_family == AF_INET6) {
+            const auto& six = *reinterpret_cast<const sockaddr_in6*>(&address);
+            ::inet_ntop(AF_INET6, &six.sin6_addr, text, sizeof text);
+            addresses.push_back("[" + std::string(text) + "]:" + std::to_string(ntohs(six.sin6_port)));
+        } else if (address.ss_family == AF_INET) {
+            const auto& four = *reinterpret_cast<const sockaddr_in*>(&address);
+            ::inet_ntop(AF_INET, &four.sin_addr, text, sizeof text);
+            addresses.push_back(std::string(text) + ":" + std::to_string(ntohs(four.sin_port)));
+        }
+    }
+    return addresses;
+}
+
+CHttpServer::Counts CHttpServer::GetCounts() const
+{
+    Counts counts;
+    for (std::size_t code = 0; code < m_requests.size(); ++code)
+        if (const std::uint64_t n = m_requests[code])
+            counts.requests.emplace_back(static_cast<int>(code), n);
+    counts.nRefusedAtConnectionCap = m_pGuard->RefusedAtConnectionCap();
+    counts.nRefusedAtAddressCap = m_pGuard->RefusedAtAddressCap();
+    counts.nClosedAtHeaderDeadline = m_pGuard->ClosedAtHeaderDeadline();
+    counts.nOpen = m_pGuard->Open();
+    return counts;
+}
+
 void CHttpServer::Stop(const Response& last)
 {
-    if (!m_pDaemon)
+    if (!m_loop.joinable())
         return;
     std::set<std::shared_ptr<Exchange>> live;
     {
@@ -446,29 +567,24 @@ void CHttpServer::Stop(const Response& last)
     for (const auto& exchange : live)
         exchange->Send(last);
     // No password thread may resume a connection of a stopped daemon: they end first (a check
-    // running finishes; the requests still waiting for one get last).
-    std::deque<std::shared_ptr<Exchange>> unchecked;
-    {
-        std::lock_guard lock(m_checksMutex);
-        m_bChecksEnd = true;
-        unchecked.swap(m_checks);
-    }
-    m_checksWanted.notify_all();
-    for (const auto& exchange : unchecked)
-        exchange->Send(last);
-    for (std::thread& thread : m_checkThreads)
-        thread.join();
-    m_checkThreads.clear();
-    // libmicrohttpd must not be stopped with a request still suspended: let the resumed ones
-    // leave their suspension first.
+    // running finishes; the requests it would answer already have last).
+    if (m_pPasswords)
+        m_pPasswords->Stop();
+    // libmicrohttpd must not be stopped with a request still suspended: the loop lets the
+    // resumed ones leave their suspension first.
     const auto until = std::chrono::steady_clock::now() + kStopWait;
     while (m_nSuspended > 0 && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    m_bLoopEnds = true;
+    Wake();
+    m_loop.join();
     if (m_nSuspended > 0)
-        return; // left running rather than stopped against its rules; the process is ending
-    MHD_stop_daemon(m_pDaemon);
-    m_pDaemon = nullptr;
-    // libmicrohttpd does not close a listening socket it was given.
-    ::close(m_nListenSocket);
-    m_nListenSocket = -1;
+        return; // left unstopped rather than stopped against its rules; the process is ending
+    std::lock_guard lock(m_listenMutex);
+    for (const Listener& listener : m_listeners) {
+        MHD_stop_daemon(listener.daemon);
+        // libmicrohttpd does not close a listening socket it was given.
+        ::close(listener.fd);
+    }
+    m_listeners.clear();
 }

@@ -23,6 +23,11 @@ void CMetricsText::Gauge(const char* name, const char* help)
     m_families.push_back(Family{name, help, {}});
 }
 
+void CMetricsText::Counter(const char* name, const char* help)
+{
+    m_families.push_back(Family{name, help, {}, "counter"});
+}
+
 void CMetricsText::Sample(const char* name, const Labels& labels, double value)
 {
     SampleWithLabelText(name, LabelText(labels), value);
@@ -76,7 +81,9 @@ std::string CMetricsText::Text() const
         text += family.help;
         text += "\n# TYPE ";
         text += family.name;
-        text += " gauge\n";
+        text += ' ';
+        text += family.type;
+        text += '\n';
         text += family.samples;
     }
     return text;

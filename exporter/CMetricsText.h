@@ -13,6 +13,8 @@ public:
 
     // Declares a gauge family; families appear in the order declared.
     void Gauge(const char* name, const char* help);
+    // Declares a counter family (a total that only grows), likewise.
+    void Counter(const char* name, const char* help);
     // Adds one sample of a declared family. Label values are bytes from outside: escaped, and
     // invalid UTF-8 replaced, so any description makes a valid line.
     void Sample(const char* name, const Labels& labels, double value);
@@ -34,6 +36,7 @@ private:
         const char* name;
         const char* help;
         std::string samples;
+        const char* type = "gauge";
     };
     std::vector<Family> m_families;
 };

@@ -15,6 +15,8 @@ public:
     void Add(const UnitReading& reading);
     // The page, ending with the time the scrape or probe took.
     std::string Text(double scrapeSeconds);
+    // The page itself, for the exporter's own collectors on /metrics (process, HTTP server).
+    CMetricsText& Page() { return m_page; }
 
 private:
     CMetricsText m_page;

@@ -134,8 +134,10 @@ void CUnitStates::Rescan()
 {
     if (m_bStopping)
         return;
+    ++m_nScansPending; // held while the scans start: the first round ends after all of them
     for (const auto& unit : Units())
         StartScan(unit);
+    ScanEnded();
     if (m_nRescanMinutes > 0)
         m_rescanTimer.start(std::chrono::minutes(m_nRescanMinutes));
     else
@@ -166,8 +168,14 @@ void CUnitStates::StartScan(const Unit& state)
             state->m_lastScanEnd = std::chrono::steady_clock::now();
         }
         state->m_scanEnded.notify_all();
-        --m_nScansPending;
+        ScanEnded();
     });
+}
+
+void CUnitStates::ScanEnded()
+{
+    if (--m_nScansPending == 0)
+        m_bFirstScansEnded = true;
 }
 
 int CUnitStates::ScansPending() const

@@ -94,6 +94,8 @@ public:
     void Rescan();
     // Scans queued or running.
     int ScansPending() const;
+    // Whether the scans started first (at the start or by the first Rescan) have all ended.
+    bool FirstScansEnded() const { return m_bFirstScansEnded; }
 
     // A probe's error code when the unit's first scan had not ended by the probe's deadline.
     static constexpr int kScanPendingErrorCode = 42;
@@ -133,6 +135,7 @@ public:
 private:
     // Queues a scan of the unit unless one is queued or running.
     void StartScan(const Unit& unit);
+    void ScanEnded(); // of m_nScansPending's; the last of the first round ends FirstScansEnded
     void ScanUnit(CUnitState& unit);
     void Log(const std::string& line) const;
     void ListChanged() const;
@@ -155,5 +158,6 @@ private:
     QThreadPool m_scanPool;
     QTimer m_rescanTimer;
     std::atomic<int> m_nScansPending {0};
+    std::atomic<bool> m_bFirstScansEnded {false};
     std::atomic<bool> m_bStopping {false};
 };

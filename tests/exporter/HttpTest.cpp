@@ -91,12 +91,16 @@ TEST(ExporterHttp, HostileRequestsGetTheirRefusalAndNeverAPage)
     const std::string big(20000, 'a');
     const std::vector<Row> rows{
         {"metrics", Get("/metrics"), 200, "veltrane_scrape_duration_seconds"},
+        {"metrics gzipped when asked", Get("/metrics", "Accept-Encoding: deflate, gzip;q=0.5\r\n"), 200,
+         "Content-Encoding: gzip"},
         {"metrics, query ignored", Get("/metrics?debug=1"), 200, "veltrane_scrape_duration_seconds"},
         {"metrics, bad scrape time-out", Get("/metrics", "X-Prometheus-Scrape-Timeout-Seconds: nan\r\n"), 200,
          "veltrane_scrape_duration_seconds"},
         {"HEAD metrics: headers alone", "HEAD /metrics HTTP/1.1\r\nHost: e\r\nConnection: close\r\n\r\n", 200,
          "text/plain; version=0.0.4"},
         {"landing page links /metrics", Get("/"), 200, "<a href=\"/metrics\">"},
+        {"healthy while serving", Get("/-/healthy"), 200, "OK"},
+        {"not ready before the first scans", Get("/-/ready"), 503, ""},
         {"HEAD landing page", "HEAD / HTTP/1.1\r\nHost: e\r\nConnection: close\r\n\r\n", 200, ""},
         {"unknown path", Get("/metric"), 404, ""},
         {"path climbing out", Get("/../metrics"), 404, ""},
@@ -122,8 +126,10 @@ TEST(ExporterHttp, HostileRequestsGetTheirRefusalAndNeverAPage)
         }
     }
     // HEAD gives the headers alone.
-    EXPECT_EQ(Body(Exchange(from, served.strAddress, served.nPort, rows[3].request)), "");
+    EXPECT_EQ(Body(Exchange(from, served.strAddress, served.nPort, rows[4].request)), "");
     EXPECT_EQ(Status(Exchange(from, served.strAddress, served.nPort, Get("/metrics"))), 200) << "still serving";
+    exporter.Rescan(); // no unit: the first scans end at once
+    EXPECT_EQ(Status(Exchange(from, served.strAddress, served.nPort, Get("/-/ready"))), 200);
 }
 
 TEST(ExporterHttp, ConnectionHogsAreBoundedWhileAWellBehavedClientIsServed)
@@ -165,21 +171,27 @@ TEST(ExporterHttp, ConnectionHogsAreBoundedWhileAWellBehavedClientIsServed)
                               Get("/metrics", "X-Filler: " + std::string(40000, 'b') + "\r\n"))),
               431);
 
-    // Hogs from a second address fill the server: a third address is not taken in ...
+    // Hogs from a second address fill the server: a third address is closed at once ...
     for (int i = 0; i < 3; ++i)
         hog(UnitAddress(4));
     std::this_thread::sleep_for(200ms);
-    RawClient waiting;
-    ASSERT_TRUE(waiting.Connect(UnitAddress(5), served.strAddress, served.nPort));
-    waiting.Send(Get("/metrics"));
-    EXPECT_EQ(waiting.Read(1000ms), "");
+    RawClient refused;
+    ASSERT_TRUE(refused.Connect(UnitAddress(5), served.strAddress, served.nPort));
+    refused.Send(Get("/metrics"));
+    EXPECT_EQ(refused.Read(1000ms, &closed), "");
+    EXPECT_TRUE(closed);
 
     // ... until the idle time-out closes the hogs, and then it is served.
     for (auto& client : hogs) {
         client->Read(4s, &closed);
         EXPECT_TRUE(closed) << "an idle connection stays open";
     }
-    EXPECT_EQ(Status(waiting.Read(3s)), 200);
+    EXPECT_EQ(Status(Exchange(UnitAddress(5), served.strAddress, served.nPort, Get("/metrics"))), 200);
+    const std::string page = exporter.Scrape();
+    for (const char* cap : {"address", "connections"})
+        EXPECT_EQ(LinesStartingWith(page, "veltrane_exporter_http_connections_refused_total{cap=\"" + std::string(cap)),
+                  std::vector<std::string>{"veltrane_exporter_http_connections_refused_total{cap=\"" + std::string(cap) +
+                                           "\"} 1"});
     EXPECT_EQ(Status(Exchange(goodAddress, served.strAddress, served.nPort, Get("/metrics"))), 200);
 }
 

@@ -158,10 +158,14 @@ TEST(Prometheus, ScrapesUnitValuesAndMarksSilentAndRefusingUnitsDown)
     EXPECT_EQ(up, (std::map<QString, QString>{{"unit0", "1"}, {"unit1", "1"}, {"unit2", "1"}, {"unit3", "0"}, {"unit4", "0"}}));
     EXPECT_EQ(errors["unit3"], "40");
     EXPECT_EQ(errors["unit4"], "6");
-    // Prometheus's own view of the target: every scrape succeeded.
+    // Prometheus's own view of the target: every scrape succeeded, its pages gzipped (it always
+    // asks for gzip) and read whole.
     const QJsonArray target = prometheus.Query("up{job=\"veltrane\"}");
     ASSERT_EQ(target.size(), 1);
     EXPECT_EQ(target[0]["value"].toArray().at(1).toString(), "1");
+    const QJsonArray took = prometheus.Query("scrape_duration_seconds{job=\"veltrane\"}");
+    ASSERT_EQ(took.size(), 1);
+    EXPECT_GT(took[0]["value"].toArray().at(1).toString().toDouble(), 0);
 
     EXPECT_TRUE(serve.Signal(SIGTERM)) << serve.Log().toStdString();
 }

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -54,7 +55,8 @@ testing::AssertionResult ServeRack(UnitSimProcess& sim, ServeProcess& serve, con
     if (const auto started = Started(sim, sim.Start(QJsonObject{{"units", QJsonArray{
             VirtualUnit(address, "Rack", {21, 22}, {}, kSecret)}}})); !started)
         return started;
-    if (!serve.Start(Config(address, kSecret), QString::fromStdString(UnitAddress(1)) + ":9811") ||
+    if (!serve.Start(Config(address, kSecret), QString::fromStdString(UnitAddress(1)) + ":9811",
+                     {"--web.listen-address", "[::1]:9813"}) ||
         !WaitUntil([&serve] { return serve.Log().contains("scan found"); }))
         return testing::AssertionFailure() << serve.Log().toStdString();
     return testing::AssertionSuccess();
@@ -75,6 +77,8 @@ TEST(Serve, ServesUntilSigtermAndScansAgainOnSighup)
     EXPECT_EQ(status, 200);
     EXPECT_EQ(LinesStartingWith(page, "veltrane_sensor_value").size(), 2u) << page;
     EXPECT_EQ(LinesStartingWith(page, "veltrane_unit_up{unit=\"Rack\",address=\"" + address + "\"} 1").size(), 1u);
+    HttpGet("http://[::1]:9813/metrics", status);
+    EXPECT_EQ(status, 200) << "the second --web.listen-address";
 
     ASSERT_TRUE(serve.Signal(SIGHUP));
     EXPECT_TRUE(WaitUntil([&serve] { return Count(serve.Log(), "scan found") == 2; })) << serve.Log().toStdString();
@@ -251,4 +255,34 @@ TEST(Serve, SigtermDuringAScrapeOfSilentUnitsEndsWithinTwoSeconds)
     EXPECT_TRUE(WaitUntil([&reply] { return reply->isFinished(); }, 5000));
     EXPECT_EQ(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
     EXPECT_TRUE(serve.Log().endsWith("stopped\n")) << serve.Log().toStdString();
+}
+
+TEST(Serve, TakesItsListeningSocketsFromSystemd)
+{
+    if (QStandardPaths::findExecutable("systemd-socket-activate").isEmpty())
+        GTEST_SKIP() << "systemd-socket-activate (Debian package systemd) is not installed";
+    ServeProcess files; // for its configuration file alone
+    ASSERT_TRUE(files.WriteConfig(QJsonDocument(Config(UnitAddress(0), "public")).toJson()));
+    const QString address = QString::fromStdString(UnitAddress(1));
+    // systemd-socket-activate listens as a socket unit does, and starts serve, handing it both
+    // sockets, when the first client comes.
+    QProcess activate;
+    activate.start("systemd-socket-activate", {"-l", address + ":9811", "-l", "[::1]:9814", VELTRANE_CLI, "serve",
+                                               "--web.systemd-socket", files.ConfigPath()});
+    QString log;
+    ASSERT_TRUE(WaitUntil([&] { return (log += activate.readAllStandardError()).count("Listening on") == 2; }))
+        << log.toStdString();
+    int status = 0;
+    const std::string page = HttpGet("http://" + address + ":9811/metrics", status);
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(UnitLines(page, "veltrane_unit_up", "Rack").size(), 1u) << page;
+    HttpGet("http://[::1]:9814/metrics", status);
+    EXPECT_EQ(status, 200);
+    log += activate.readAllStandardError();
+    EXPECT_TRUE(log.contains("serving 1 units at http://" + address + ":9811/metrics, http://[::1]:9814/metrics "
+                             "(sockets from systemd)"))
+        << log.toStdString();
+    ::kill(static_cast<pid_t>(activate.processId()), SIGTERM); // serve itself: the activator execs it
+    ASSERT_TRUE(activate.waitForFinished(10000));
+    EXPECT_EQ(activate.exitCode(), 0) << (log + activate.readAllStandardError()).toStdString();
 }

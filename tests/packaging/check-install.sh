@@ -18,6 +18,7 @@ for f in bin/veltrane bin/veltrane-cli bin/veltrane-unitsim share/applications/v
          share/doc/veltrane/copyright share/doc/veltrane/changelog.gz \
          share/doc/veltrane/contrib/example.conf share/doc/veltrane/contrib/veltrane-alerts.yml \
          lib/systemd/system/veltrane-collect@.service lib/systemd/system/veltrane-exporter.service \
+         lib/systemd/system/veltrane-exporter.socket \
          lib/sysusers.d/veltrane.conf; do
   [ -f "$p/$f" ] || fail "$f not installed"
 done

@@ -28,7 +28,10 @@ for unit in veltrane-collect@.service veltrane-exporter.service; do
   grep -q '^User=veltrane$' "$file" || fail "$unit does not run as veltrane"
   sed "s|/usr/bin/veltrane-cli|$cli|" "$file" >"$scratch/units/$unit"
 done
-said=$(cd "$scratch/units" && systemd-analyze --man=no verify veltrane-collect@.service veltrane-exporter.service 2>&1) ||
+# The exporter's listening socket, which its service requires.
+cp "$src/contrib/veltrane-exporter.socket" "$scratch/units/"
+said=$(cd "$scratch/units" && systemd-analyze --man=no verify veltrane-collect@.service veltrane-exporter.service \
+  veltrane-exporter.socket 2>&1) ||
   fail "systemd-analyze verify: $said"
 [ -z "$said" ] || fail "systemd-analyze verify: $said"
 for unit in veltrane-collect@.service veltrane-exporter.service; do
