@@ -38,6 +38,20 @@ OpenedFile OpenRegularFile(const std::string& path)
     return file;
 }
 
+int OpenedFile::Errno() const
+{
+    switch (failure) {
+    case FileFailure::None:
+        return 0;
+    case FileFailure::System:
+        return error;
+    case FileFailure::NotRegular:
+        return S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    default:
+        return EINVAL;
+    }
+}
+
 RegularFile ReadRegularFile(const std::string& path, std::size_t maxBytes)
 {
     RegularFile file;

@@ -22,6 +22,9 @@ struct OpenedFile {
     struct stat info {};
     FileFailure failure = FileFailure::None;
     int error = 0; // errno, for FileFailure::System
+    // The failure as an errno value, for callers that word failures by errno: EINVAL for a zero
+    // byte or a file that is not regular, EISDIR for a directory; 0 when opened.
+    int Errno() const;
 };
 
 // Opens the file at path (its bytes) for reading, only a regular file and without blocking: a

@@ -4,6 +4,7 @@
 #include "collect/DataFileFormat.h"
 #include "download/ReportHeader.h"
 #include "platform/CWholeFile.h"
+#include "platform/RegularFile.h"
 #include "platform/TextBytes.h"
 #include "plot/LineTimes.h"
 #include "plot/PlotLines.h"
@@ -38,17 +39,11 @@ public:
     }
     int Open(const std::string& path)
     {
-        if (path.empty() || path.find('\0') != std::string::npos)
+        if (path.empty())
             return EINVAL;
-        do
-            m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-        while (m_fd < 0 && errno == EINTR);
-        if (m_fd < 0)
-            return errno;
-        struct stat st {};
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
-            return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        return 0;
+        const platform::OpenedFile opened = platform::OpenRegularFile(path);
+        m_fd = opened.fd;
+        return opened.Errno();
     }
     // Calls line(text, offset) for every line from the start; returns 0 or an errno value.
     int ForEachLine(const std::function<bool(std::string_view, std::int64_t)>& line, std::int64_t& tooLong)

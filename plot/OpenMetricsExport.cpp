@@ -6,8 +6,9 @@
 #include "oidgen/SensorSeries.h"
 #include "oidgen/CSensorRow.h"
 #include "oidgen/OidTemplates.h"
+#include "platform/RegularFile.h"
 #include "platform/TextBytes.h"
-#include "platform/WriteAll.h"
+#include "platform/CWholeFile.h"
 #include "plot/LineTimes.h"
 #include "plot/PlotLines.h"
 
@@ -100,16 +101,12 @@ public:
 
     int Open()
     {
-        if (m_path.empty() || m_path.find('\0') != std::string::npos)
+        if (m_path.empty())
             return EINVAL;
-        do
-            m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-        while (m_fd < 0 && errno == EINTR);
-        if (m_fd < 0)
-            return errno;
-        struct stat st {};
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
-            return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        const platform::OpenedFile opened = platform::OpenRegularFile(m_path);
+        if (opened.fd < 0)
+            return opened.Errno();
+        m_fd = opened.fd;
         m_map = datafile::CColumnMap(datafile::ReadSidecar(datafile::SidecarPath(m_path)));
         m_times.SetRecords(m_map.Contents().records);
         m_buffer.resize(kChunk);
@@ -399,22 +396,19 @@ Result Export(const std::vector<QString>& inputs, const std::string& out, const 
         result.failedPath = out;
         return result;
     }
-    std::string temp = out + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        result.error = errno;
+    // Written beside the old file and put in place whole, or not at all.
+    CWholeFile file;
+    if (!file.Open(out, false)) {
+        result.error = file.Error() ? file.Error() : EINVAL;
         result.failedPath = out;
         return result;
     }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
     std::string buffer = std::string("# TYPE ") + sensorseries::kMetric + " gauge\n# HELP " + sensorseries::kMetric + ' '
         + sensorseries::kHelp + '\n';
     buffer.reserve(kOutBuffer + kMaxLineLength);
     bool writeFailed = false;
     const auto flush = [&] {
-        if (!writeFailed && !platform::WriteAll(fd, buffer))
+        if (!writeFailed && !file.Write(buffer))
             writeFailed = true;
         buffer.clear();
     };
@@ -479,22 +473,12 @@ Result Export(const std::vector<QString>& inputs, const std::string& out, const 
         if (!s->Times().Assumed().isEmpty())
             result.assumedZone = s->Times().Assumed().toStdString();
     result.series = static_cast<std::int64_t>(last.size());
-    if (result.error == 0 && result.problem.empty() && (writeFailed || ::fsync(fd) != 0)) {
-        result.error = errno ? errno : EIO;
+    if (result.error == 0 && result.problem.empty() && (writeFailed || !file.Commit())) {
+        result.error = file.Error() ? file.Error() : EIO;
         result.failedPath = out;
     }
-    if (::close(fd) != 0 && result.error == 0) {
-        result.error = errno;
-        result.failedPath = out;
-    }
-    if (result.error == 0 && result.problem.empty() && ::rename(temp.c_str(), out.c_str()) != 0) {
-        result.error = errno;
-        result.failedPath = out;
-    }
-    if (result.error != 0 || !result.problem.empty()) {
-        ::unlink(temp.c_str());
-        return result;
-    }
+    if (result.error != 0 || !result.problem.empty())
+        return result; // the file left unwritten is dropped with it
     result.ok = true;
     return result;
 }
