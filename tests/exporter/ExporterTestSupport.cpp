@@ -22,9 +22,9 @@
 
 #include <sstream>
 
-bool RawClient::Connect(const std::string& from, const std::string& to, std::uint16_t port)
+int ConnectFrom(const std::string& from, const std::string& to, std::uint16_t port)
 {
-    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in local {};
     local.sin_family = AF_INET;
     ::inet_pton(AF_INET, from.c_str(), &local.sin_addr);
@@ -32,8 +32,18 @@ bool RawClient::Connect(const std::string& from, const std::string& to, std::uin
     remote.sin_family = AF_INET;
     remote.sin_port = htons(port);
     ::inet_pton(AF_INET, to.c_str(), &remote.sin_addr);
-    return m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0
-        && ::connect(m_fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0
+        && ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+bool RawClient::Connect(const std::string& from, const std::string& to, std::uint16_t port)
+{
+    m_fd = ConnectFrom(from, to, port);
+    return m_fd >= 0;
 }
 
 bool RawClient::Send(const std::string& bytes)
@@ -277,6 +287,17 @@ QJsonArray PrometheusProcess::Query(const QString& query)
 {
     int status = 0;
     const std::string body = HttpGet(m_strApi + "query?query=" + QUrl::toPercentEncoding(query), status);
+    if (status != 200)
+        return {};
+    return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object()["data"].toObject()["result"].toArray();
+}
+
+QJsonArray PrometheusProcess::QueryRange(const QString& query, std::int64_t from, std::int64_t to, int step)
+{
+    int status = 0;
+    const std::string body = HttpGet(m_strApi + "query_range?query=" + QUrl::toPercentEncoding(query) +
+                                         QString("&start=%1&end=%2&step=%3").arg(from).arg(to).arg(step),
+                                     status);
     if (status != 200)
         return {};
     return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object()["data"].toObject()["result"].toArray();

@@ -19,6 +19,10 @@
     GTEST_SKIP() << "needs root to serve port 161"
 
 // A TCP client from a loopback address of its own, as the limits per address see clients.
+// A TCP connection from the loopback address from (each test host its own) to to:port; the
+// descriptor, or -1.
+int ConnectFrom(const std::string& from, const std::string& to, std::uint16_t port);
+
 class RawClient {
 public:
     RawClient() = default;
@@ -85,7 +89,11 @@ public:
     bool Start(const QString& listen, const QString& config, bool agent = false);
     // The instant vector of query, one entry per series ({"metric": labels, "value": [t, text]}).
     QJsonArray Query(const QString& query);
+    // The range vector of query over [from, to] every step seconds.
+    QJsonArray QueryRange(const QString& query, std::int64_t from, std::int64_t to, int step);
     QString Output();
+    // Where the server keeps its blocks (before Start: where backfilled blocks go).
+    QString DataFolder() const { return m_dir.filePath("data"); }
 
 private:
     QTemporaryDir m_dir;

@@ -20,72 +20,19 @@ using namespace testsupport;
 namespace {
 
 // Prometheus on address:9090 with its own data folder, scraping target every interval.
-class PrometheusServer {
+class PrometheusServer : public PrometheusProcess {
 public:
-    static QString Program() { return QStandardPaths::findExecutable("prometheus"); }
-
     // jobs: further scrape_configs entries (YAML, each starting "  - job_name: ").
     bool Start(const QString& address, const QString& target, const QString& interval = "2s",
                const QString& timeout = "2s", const QString& jobs = {})
     {
-        const QString config = m_dir.filePath("prometheus.yml");
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.write(QString("global:\n  scrape_interval: %2\n  scrape_timeout: %3\n"
-                           "scrape_configs:\n  - job_name: veltrane\n    static_configs:\n"
-                           "      - targets: ['%1']\n")
-                           .arg(target, interval, timeout)
-                           .toUtf8() +
-                       jobs.toUtf8());
-        file.close();
-        m_strApi = "http://" + address + ":9090/api/v1/";
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(Program(), {"--config.file=" + config, "--storage.tsdb.path=" + m_dir.filePath("data"),
-                                    "--web.listen-address=" + address + ":9090", "--log.level=warn"});
-        return m_process.waitForStarted(10000);
+        return PrometheusProcess::Start(address + ":9090",
+                                        QString("global:\n  scrape_interval: %2\n  scrape_timeout: %3\n"
+                                                "scrape_configs:\n  - job_name: veltrane\n    static_configs:\n"
+                                                "      - targets: ['%1']\n")
+                                                .arg(target, interval, timeout) +
+                                            jobs);
     }
-
-    ~PrometheusServer()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(15000))
-                m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-    // The instant vector of query: one entry per series, its labels and value text.
-    QJsonArray Query(const QString& query)
-    {
-        int status = 0;
-        const std::string body = HttpGet(m_strApi + "query?query=" + QUrl::toPercentEncoding(query), status);
-        if (status != 200)
-            return {};
-        return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object()["data"].toObject()["result"].toArray();
-    }
-
-    QString Output() { return QString::fromUtf8(m_process.readAll()); }
-    // Where the server keeps its blocks (before Start: where backfilled blocks go).
-    QString DataFolder() const { return m_dir.filePath("data"); }
-
-    // The range vector of query over [from, to] every step seconds.
-    QJsonArray QueryRange(const QString& query, std::int64_t from, std::int64_t to, int step)
-    {
-        int status = 0;
-        const std::string body = HttpGet(m_strApi + "query_range?query=" + QUrl::toPercentEncoding(query) +
-                                              QString("&start=%1&end=%2&step=%3").arg(from).arg(to).arg(step),
-                                          status);
-        if (status != 200)
-            return {};
-        return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object()["data"].toObject()["result"].toArray();
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    QString m_strApi;
 };
 
 // unit name -> (port label -> value text) of the veltrane_sensor_value series.

@@ -45,17 +45,8 @@ struct Attacker {
     }
     bool Connect(const std::string& from, const std::string& to, std::uint16_t port, gnutls_certificate_credentials_t tlsCredentials)
     {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in local {};
-        local.sin_family = AF_INET;
-        ::inet_pton(AF_INET, from.c_str(), &local.sin_addr);
-        sockaddr_in remote {};
-        remote.sin_family = AF_INET;
-        remote.sin_port = htons(port);
-        ::inet_pton(AF_INET, to.c_str(), &remote.sin_addr);
         start = std::chrono::steady_clock::now();
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-            ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0)
+        if ((fd = ConnectFrom(from, to, port)) < 0)
             return false;
         if (!tlsCredentials)
             return true;
